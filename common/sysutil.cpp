@@ -1,0 +1,34 @@
+#include "sysutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
+void die(const std::string& msg, int status) {
+  std::fwrite(msg.data(), 1, msg.size(), stdout);
+  std::fflush(stdout);
+  std::exit(status);
+}
+
+void die_output(const std::string& path, const std::string& reason) {
+  die("cannot write output file " + path + ": " + reason + "\n");
+}
+
+long raise_open_file_limit() {
+  struct rlimit rl;
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return -1;
+  if (rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &rl);
+    getrlimit(RLIMIT_NOFILE, &rl);
+  }
+  return rl.rlim_cur == RLIM_INFINITY ? -1 : static_cast<long>(rl.rlim_cur);
+}
+
+void require_open_files(long n_files) {
+  long limit = raise_open_file_limit();
+  constexpr long kReserved = 8;
+  if (limit >= 0 && n_files + kReserved > limit)
+    die("cannot open " + std::to_string(n_files) + " files at once: the open-file limit is " +
+        std::to_string(limit) + " (raise it with ulimit -n)\n");
+}

@@ -1,0 +1,104 @@
+#include "outfile.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string fresh_dir(const char* tag) {
+  std::string d = testing::TempDir() + "outfile_" + tag + "_" + std::to_string(getpid());
+  std::string cmd = "rm -rf '" + d + "' && mkdir -p '" + d + "'";
+  EXPECT_EQ(0, std::system(cmd.c_str()));
+  return d + "/";
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+int entries(const std::string& dir) {
+  int n = 0;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d))
+    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++n;
+  closedir(d);
+  return n;
+}
+
+TEST(OutFile, CommitReplacesWholeFileWithUmaskPermissions) {
+  std::string d = fresh_dir("commit");
+  { std::ofstream(d + "a.csv") << "old"; }
+  mode_t old = umask(027);
+  OutFile f;
+  ASSERT_TRUE(f.open(d + "a.csv"));
+  EXPECT_EQ(slurp(d + "a.csv"), "old");  // untouched until commit
+  std::string big(3 << 20, 'x');         // larger than the buffer
+  f.write("head\n");
+  f.write(big);
+  f.put('\n');
+  ASSERT_TRUE(f.commit());
+  umask(old);
+  EXPECT_EQ(slurp(d + "a.csv"), "head\n" + big + "\n");
+  struct stat st;
+  ASSERT_EQ(0, stat((d + "a.csv").c_str(), &st));
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(entries(d), 1);
+}
+
+TEST(OutFile, AbortAndDestructionLeaveNothing) {
+  std::string d = fresh_dir("abort");
+  { std::ofstream(d + "keep.csv") << "old"; }
+  {
+    OutFile f;
+    ASSERT_TRUE(f.open(d + "keep.csv"));
+    f.write("new");
+  }
+  EXPECT_EQ(slurp(d + "keep.csv"), "old");
+  OutFile g;
+  ASSERT_TRUE(g.open(d + "other.csv"));
+  g.abort();
+  EXPECT_EQ(entries(d), 1);
+}
+
+TEST(OutFile, FailuresAreReported) {
+  std::string d = fresh_dir("fail");
+  OutFile f;
+  EXPECT_FALSE(f.open(d + "missing/x.csv"));
+  EXPECT_FALSE(f.error().empty());
+  ASSERT_EQ(0, mkdir((d + "sub").c_str(), 0755));
+  EXPECT_FALSE(f.open(d + "sub"));  // a folder where the file should go
+  EXPECT_FALSE(f.open(d + "sub/"));
+  EXPECT_FALSE(f.commit());
+  EXPECT_EQ(entries(d), 1);
+}
+
+TEST(OutFile, FileSizeLimitIsAWriteErrorNotACrash) {
+  std::string d = fresh_dir("fsize");
+  { std::ofstream(d + "r.csv") << "earlier"; }
+  struct rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  OutFile f;
+  ASSERT_TRUE(f.open(d + "r.csv"));
+  f.write(std::string(1 << 21, 'y'));
+  bool ok = f.commit();
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(f.error().empty());
+  EXPECT_EQ(slurp(d + "r.csv"), "earlier");
+  EXPECT_EQ(entries(d), 1);
+}
+
+}  // namespace
