@@ -1,0 +1,32 @@
+// Accumulation kernel of the inner-product blocks.
+//
+// Contract: for every cell (i, j), 0 <= i < m, 0 <= j < n,
+//   acc[i*ldc + j] = (...((acc[i*ldc + j] + x[0*ldx + i] * y[0*ldy + j])
+//                                          + x[1*ldx + i] * y[1*ldy + j]) ...)
+//                                          + x[(s-1)*ldx + i] * y[(s-1)*ldy + j]
+// with s = n_sites: one separately rounded product and one separately rounded
+// add per site, sites in ascending order. x and y are site-major panels (row k
+// holds one site's values for the samples). With `lower` set (x == y, m == n)
+// only cells with j <= i are touched; the others keep what they held.
+//
+// Every implementation gives bit-identical results to accumulate_ref: cells
+// are independent, so tiling over cells and SIMD across cells are free, and a
+// call over sites [0, a) followed by a call over [a, s) equals one call over
+// [0, s) because each cell's partial sum is carried in acc.
+#pragma once
+
+#include <cstddef>
+
+namespace gram {
+
+void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
+                size_t m, size_t n, double* acc, size_t ldc, bool lower);
+
+// The plain loop the fast kernel must equal bit for bit.
+void accumulate_ref(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
+                    size_t m, size_t n, double* acc, size_t ldc, bool lower);
+
+// Name of the instruction set the fast kernel runs with on this machine.
+const char* kernel_isa();
+
+}  // namespace gram
