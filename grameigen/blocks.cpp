@@ -187,6 +187,10 @@ bool read_block(const BlockFile& b, Matrix& m, std::string& err) {
       return false;
     }
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) {
+      err = what + ": line " + std::to_string(r + 1) + " is empty";
+      return false;
+    }
     long c = 0;
     size_t start = 0;
     for (;;) {
