@@ -96,12 +96,18 @@ int main(int argc, char** argv) {
                                 ge::pca_svg(title, names, groups, values, vecs)};
   // Every output is created before any is committed, so an unwritable one
   // stops the run with nothing written.
+  // (exit() runs no destructors, so the temporaries are removed by hand.)
   OutFile out[3];
+  auto fail = [&](int i) {
+    std::string reason = out[i].error();
+    for (OutFile& o : out) o.abort();
+    die_output(paths[i], reason);
+  };
   for (int i = 0; i < 3; ++i)
-    if (!out[i].open(paths[i])) die_output(paths[i], out[i].error());
+    if (!out[i].open(paths[i])) fail(i);
   for (int i = 0; i < 3; ++i) {
     out[i].write(texts[i]);
-    if (!out[i].commit()) die_output(paths[i], out[i].error());
+    if (!out[i].commit()) fail(i);
   }
 
   std::fputs(ge::summary_text(n, used, values, 10).c_str(), stdout);
