@@ -30,6 +30,7 @@ int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 // Field 2 of a methylation line: after the first comma up to the second (or
 // the end of the line); a line without a comma is field 2 as a whole.
 double site_value(std::string_view line) {
+  if (line.empty()) return 0.0;  // as atof("")
   const char* b = line.data();
   const char* e = b + line.size();
   const char* p1 = static_cast<const char*>(std::memchr(b, ',', line.size()));
