@@ -105,6 +105,11 @@ int run(int argc, char** argv) {
     }
   const long file_limit = raise_open_file_limit();
   const bool streamed = file_limit < 0 || n_cols + kSpareFiles <= file_limit;
+  // A column-block file of the wrong length is reported where streaming
+  // finds it, after the zero-SD lines, whether streamed or held.
+  std::string bad_path;
+  long bad_lines = 0;
+  size_t bad_q = 0;
   if (!streamed) {
     sizeMatrix(cpg_data_col, tot_coord + 10, n_cols);
     i_sample = 0;
@@ -114,8 +119,11 @@ int run(int argc, char** argv) {
         const std::string& path = col_paths[static_cast<size_t>(s - c) * n_chrom + q];
         const long before = start_coord;
         read_cpg_data_col(path.c_str());
-        if (start_coord - before != des_sites[q])
-          die_line_count(path, start_coord - before, des_paths[q], des_sites[q]);
+        if (start_coord - before != des_sites[q] && bad_path.empty()) {
+          bad_path = path;
+          bad_lines = start_coord - before;
+          bad_q = q;
+        }
       }
       ++i_sample;
     }
@@ -131,6 +139,7 @@ int run(int argc, char** argv) {
   // Each constant site is reported twice (row and column values), in site
   // order, before the sums are formed.
   gram::print_zero_sd(sd_vector.data(), static_cast<size_t>(tot_coord), 2);
+  if (!bad_path.empty()) die_line_count(bad_path, bad_lines, des_paths[bad_q], des_sites[bad_q]);
 
   const size_t n_sites = static_cast<size_t>(tot_coord);
   const size_t ldx = static_cast<size_t>(n_rows), ldy = static_cast<size_t>(n_cols);
