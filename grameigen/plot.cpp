@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace ge {
 
@@ -82,6 +83,16 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
   std::vector<std::string> order;
   for (const std::string& g : groups)
     if (!g.empty() && std::find(order.begin(), order.end(), g) == order.end()) order.push_back(g);
+  // Legend in natural order: numbers by value, then names.
+  std::stable_sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) {
+    char* ea;
+    char* eb;
+    double va = std::strtod(a.c_str(), &ea), vb = std::strtod(b.c_str(), &eb);
+    bool na = *ea == '\0', nb = *eb == '\0';
+    if (na && nb) return va < vb;
+    if (na != nb) return na;
+    return a < b;
+  });
   auto colour = [&](size_t i) -> std::string {
     if (groups.empty()) return kPalette[0];
     if (groups[i].empty()) return kNoGroup;
@@ -135,10 +146,42 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
          "\" fill-opacity=\"0.85\" stroke=\"#222\" stroke-width=\"0.6\"><title>" + esc(names[i]) +
          (groups.empty() ? std::string() : " (" + esc(groups[i]) + ")") + "</title></circle>\n";
   }
-  if (n <= 400)
-    for (size_t i = 0; i < n; ++i)
-      s += "<text x=\"" + fmt("%.2f", ax.at(vecs[i][0]) + 5) + "\" y=\"" + fmt("%.2f", ay.at(vecs[i][1]) - 3) +
-           "\" font-size=\"" + fmt("%g", label_size) + "\" fill=\"#333\">" + esc(names[i]) + "</text>\n";
+  // Labels placed greedily: beside, left of, above or below the point, and
+  // left out where every place is taken (the point keeps its tooltip).
+  struct Box { double x0, y0, x1, y1; };
+  std::vector<Box> taken;
+  for (size_t i = 0; i < n; ++i) {
+    double px = ax.at(vecs[i][0]), py = ay.at(vecs[i][1]);
+    taken.push_back({px - 4, py - 4, px + 4, py + 4});
+  }
+  size_t hidden = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double w = 0.6 * label_size * static_cast<double>(std::min<size_t>(names[i].size(), 40)), h = label_size;
+    const double px = ax.at(vecs[i][0]), py = ay.at(vecs[i][1]);
+    const double tries[4][2] = {{px + 5, py + h / 2 - 1}, {px - 5 - w, py + h / 2 - 1}, {px - w / 2, py - 6},
+                                {px - w / 2, py + 6 + h}};  // baseline-left corners
+    bool placed = false;
+    for (const auto& t : tries) {
+      Box b{t[0], t[1] - h, t[0] + w, t[1]};
+      if (b.x0 < x0 || b.x1 > x1 || b.y0 < y0 || b.y1 > y1) continue;
+      bool clash = false;
+      for (size_t k = 0; k < taken.size() && !clash; ++k) {
+        if (k == i) continue;  // its own point
+        clash = b.x0 < taken[k].x1 && taken[k].x0 < b.x1 && b.y0 < taken[k].y1 && taken[k].y0 < b.y1;
+      }
+      if (clash) continue;
+      taken.push_back(b);
+      s += "<text x=\"" + fmt("%.2f", t[0]) + "\" y=\"" + fmt("%.2f", t[1]) + "\" font-size=\"" +
+           fmt("%g", label_size) + "\" fill=\"#333\">" + esc(names[i]) + "</text>\n";
+      placed = true;
+      break;
+    }
+    if (!placed) ++hidden;
+  }
+  if (hidden > 0)
+    s += "<text x=\"" + fmt("%g", x1 - 4) + "\" y=\"" + fmt("%g", y1 - 6) +
+         "\" font-size=\"10\" fill=\"#777\" text-anchor=\"end\">" + std::to_string(hidden) +
+         " labels left out where points crowd (hover a point for its name)</text>\n";
   s += "</g>\n";
 
   // --- Legend.
