@@ -38,11 +38,12 @@ void read_cpg_into(Matrix& m, const char* path) {
   if (in.next(line)) {  // header
     const size_t rows = m.rows();
     const bool column_ok = i_sample >= 0 && static_cast<size_t>(i_sample) < m.cols();
-    while (in.next(line)) {
+    double v;
+    while (in.next_field2(line, v)) {
       // A file longer than the matrix is counted, never stored out of bounds;
       // the caller compares the count with the descriptives file.
       if (column_ok && start_coord >= 0 && static_cast<size_t>(start_coord) < rows)
-        m[static_cast<size_t>(start_coord)][static_cast<size_t>(i_sample)] = cpg_value(line);
+        m[static_cast<size_t>(start_coord)][static_cast<size_t>(i_sample)] = v;
       ++start_coord;
     }
   }

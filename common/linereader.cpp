@@ -1,18 +1,28 @@
 #include "linereader.h"
 
+#include "numparse.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
-LineReader::LineReader(size_t buffer_size) : buf_(buffer_size < 64 ? 64 : buffer_size) {}
+struct LineReader::Plain {
+  std::ifstream in;
+  std::string line;
+};
+
+LineReader::LineReader(size_t buffer_size) : buf_((buffer_size < 64 ? 64 : buffer_size) + 1) {
+  reset_buffer();
+}
 
 LineReader::~LineReader() { close(); }
 
 LineReader::LineReader(LineReader&& o) noexcept
     : fd_(o.fd_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
-      eof_(o.eof_), err_(o.err_), lines_(o.lines_) {
+      eof_(o.eof_), err_(o.err_), lines_(o.lines_), plain_(std::move(o.plain_)) {
   o.fd_ = -1;
 }
 
@@ -27,11 +37,23 @@ bool LineReader::open(const char* path) {
     errno = e;
     return false;
   }
+#ifdef METHPCA_PLAIN
+  ::close(fd);
+  if (!plain_) plain_ = std::make_unique<Plain>();
+  plain_->in.clear();
+  plain_->in.open(path);
+  if (!plain_->in) {
+    errno = EIO;
+    return false;
+  }
+  fd = 0;  // marks the reader open; the stream does the reading
+#else
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+#endif
   fd_ = fd;
-  begin_ = end_ = scan_ = 0;
+  reset_buffer();
   eof_ = false;
   err_ = 0;
   lines_ = 0;
@@ -39,8 +61,13 @@ bool LineReader::open(const char* path) {
 }
 
 void LineReader::close() {
+#ifdef METHPCA_PLAIN
+  if (plain_ && plain_->in.is_open()) plain_->in.close();
+#else
   if (fd_ >= 0) ::close(fd_);
+#endif
   fd_ = -1;
+  if (!buf_.empty()) reset_buffer();
 }
 
 bool LineReader::fill() {
@@ -49,10 +76,15 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
+  if (end_ + 1 == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-    if (n > 0) { end_ += static_cast<size_t>(n); return true; }
+    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - 1 - end_);
+    if (n > 0) {
+      end_ += static_cast<size_t>(n);
+      buf_[end_] = '\n';
+      return true;
+    }
+    buf_[end_] = '\n';
     if (n == 0) { eof_ = true; return false; }
     if (errno == EINTR) continue;
     err_ = errno;
@@ -63,6 +95,15 @@ bool LineReader::fill() {
 
 bool LineReader::next(std::string_view& line) {
   if (fd_ < 0) return false;
+#ifdef METHPCA_PLAIN
+  if (!std::getline(plain_->in, plain_->line)) {
+    if (plain_->in.bad()) err_ = EIO;
+    return false;
+  }
+  line = plain_->line;
+  ++lines_;
+  return true;
+#else
   for (;;) {
     const char* base = buf_.data();
     const void* nl = std::memchr(base + begin_ + scan_, '\n', end_ - begin_ - scan_);
@@ -85,4 +126,22 @@ bool LineReader::next(std::string_view& line) {
       return true;
     }
   }
+#endif
+}
+
+bool LineReader::next_field2_slow(std::string_view& line, double& value) {
+  if (!next(line)) return false;
+  value = field2_value(line);
+  return true;
+}
+
+double field2_value(std::string_view line) {
+  const char* b = line.data();
+  const char* e = b + line.size();
+  if (const void* c = std::memchr(b, ',', line.size())) {
+    b = static_cast<const char*>(c) + 1;
+    if (const void* c2 = std::memchr(b, ',', static_cast<size_t>(e - b)))
+      e = static_cast<const char*>(c2);
+  }
+  return num::parse_double(b, e);
 }

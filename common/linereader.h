@@ -3,9 +3,16 @@
 // the line); a carriage return stays in the line. A final line without a line
 // feed is reported; the empty piece after a final line feed is not, so a file
 // "h\na\n" yields "h", "a" and a file "h\na\n\n" yields "h", "a", "".
+//
+// Built with METHPCA_PLAIN, the reader is the plain one instead: std::getline
+// on a std::ifstream, with the same line sequence.
 #pragma once
 
+#include "numparse_fast.h"
+
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +35,14 @@ class LineReader {
   // or on a read error (see failed()).
   bool next(std::string_view& line);
 
+  // next(), and in `value` field 2 of the line as atof reads it. Field 2 is
+  // the text after the first comma up to the second comma or the line end; a
+  // line without a comma is field 2 as a whole (so an empty line reads 0).
+  // The ordinary methylation line ("<digits>,<decimal>\n") is cut and
+  // converted in one pass over its bytes; any other line takes next() and
+  // num::parse_double, which give the same value.
+  bool next_field2(std::string_view& line, double& value);
+
   // True when a read failed; errno_value() tells why.
   bool failed() const { return err_ != 0; }
   int errno_value() const { return err_; }
@@ -36,8 +51,17 @@ class LineReader {
 
  private:
   bool fill();  // moves the unread tail to the front and reads more
+  bool next_field2_slow(std::string_view& line, double& value);
+  void reset_buffer() {
+    begin_ = end_ = scan_ = 0;
+    buf_[0] = '\n';
+  }
+
+  struct Plain;  // the std::ifstream of the plain build
 
   int fd_ = -1;
+  // Holds bytes [begin_, end_) of the file and one sentinel '\n' at end_, so
+  // the fused scan needs no bound test per byte.
   std::vector<char> buf_;
   size_t begin_ = 0;  // first unread byte
   size_t end_ = 0;    // one past the last valid byte
@@ -45,4 +69,42 @@ class LineReader {
   bool eof_ = false;
   int err_ = 0;
   size_t lines_ = 0;
+  std::unique_ptr<Plain> plain_;
 };
+
+// Field 2 of a line as atof reads it (the rule of next_field2).
+double field2_value(std::string_view line);
+
+inline bool LineReader::next_field2(std::string_view& line, double& value) {
+#ifndef METHPCA_PLAIN
+  // Fast path: field 1 up to the first comma, then a plain decimal ending the
+  // line ('\n') or field 2 (',' or '\r', after which the line end is found
+  // with memchr). A line reaching the end of the buffered bytes, or anything
+  // unusual, goes the general way.
+  char* const base = buf_.data();
+  const char* const p = base + begin_;
+  const char* const e = base + end_;  // *e == '\n'
+  const char* q = p;
+  while (*q != ',' && *q != '\n') ++q;
+  if (*q == ',') {
+    double v;
+    const char* r = num::parse_plain_decimal(q + 1, e, v);
+    if (r && r != e) {
+      const char* nl = nullptr;
+      if (*r == '\n')
+        nl = r;
+      else if (*r == ',' || *r == '\r')
+        nl = static_cast<const char*>(std::memchr(r, '\n', static_cast<size_t>(e - r)));
+      if (nl) {
+        line = std::string_view(p, static_cast<size_t>(nl - p));
+        begin_ = static_cast<size_t>(nl - base) + 1;
+        scan_ = 0;
+        ++lines_;
+        value = v;
+        return true;
+      }
+    }
+  }
+#endif
+  return next_field2_slow(line, value);
+}

@@ -1,5 +1,7 @@
 #include "numparse.h"
 
+#include "numparse_fast.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +14,6 @@ inline bool is_c_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');  // \t \n \v \f \r
 }
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-// Exact powers of ten: every 10^k for k <= 22 is a double without rounding.
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The field as a NUL-terminated string, without heap traffic for short fields.
 template <typename F>
@@ -45,58 +42,27 @@ int parse_int_ref(const char* first, const char* last) {
                        [](const char* s) { return static_cast<int>(std::strtol(s, nullptr, 10)); });
 }
 
-// Fast path: a plain decimal number whose significant digits form an integer
-// m <= 2^53 and whose decimal exponent e satisfies |e| <= 22. Then m and 10^|e|
-// are exact doubles and m * 10^e (or m / 10^-e) is one correctly rounded
-// operation, which is exactly the correctly rounded value strtod returns.
-// Everything else (hex, inf, nan, long mantissas, large exponents, no digits)
-// goes to strtod.
+#ifdef METHPCA_PLAIN
+// Plain build: every conversion goes through the C library.
+double parse_double(const char* first, const char* last) { return parse_double_ref(first, last); }
+int parse_int(const char* first, const char* last) { return parse_int_ref(first, last); }
+#else
+// Fast path: after optional white space and sign, an ordinary decimal whose
+// significant digits form an integer m <= 2^53 with at most 19 digits, and
+// that is not followed by an exponent or a hex marker; see
+// parse_plain_decimal (numparse_fast.h) for why its one division of exact
+// operands gives strtod's correctly rounded result. Everything else (hex, inf,
+// nan, exponents, long mantissas, no digits) goes to strtod.
 double parse_double(const char* first, const char* last) {
   const char* p = first;
   while (p != last && is_c_space(*p)) ++p;
   bool neg = false;
   if (p != last && (*p == '+' || *p == '-')) neg = (*p++ == '-');
-  if (p != last && *p == '0' && p + 1 != last && (p[1] == 'x' || p[1] == 'X'))
+  double v;
+  const char* q = parse_plain_decimal(p, last, v);
+  if (!q) return parse_double_ref(first, last);
+  if (q != last && (*q == 'e' || *q == 'E' || *q == 'x' || *q == 'X'))
     return parse_double_ref(first, last);
-
-  uint64_t m = 0;
-  int sig = 0;        // significant digits taken into m (leading zeros skipped)
-  int dropped = 0;    // significant digits beyond 19 (forces the slow path)
-  int frac_sig = 0;   // significant digits after the point
-  int frac_zeros = 0; // zeros after the point before the first significant digit
-  bool any = false;
-  for (; p != last && is_digit(*p); ++p) {
-    any = true;
-    if (m == 0 && *p == '0') continue;
-    if (sig < 19) { m = m * 10 + static_cast<unsigned>(*p - '0'); ++sig; } else ++dropped;
-  }
-  if (p != last && *p == '.') {
-    ++p;
-    for (; p != last && is_digit(*p); ++p) {
-      any = true;
-      if (m == 0 && *p == '0') { ++frac_zeros; continue; }
-      if (sig < 19) { m = m * 10 + static_cast<unsigned>(*p - '0'); ++sig; ++frac_sig; } else ++dropped;
-    }
-  }
-  if (!any) return parse_double_ref(first, last);  // inf, nan, or no number at all
-  long exp = 0;
-  if (p != last && (*p == 'e' || *p == 'E')) {
-    const char* q = p + 1;
-    bool eneg = false;
-    if (q != last && (*q == '+' || *q == '-')) eneg = (*q++ == '-');
-    if (q != last && is_digit(*q)) {
-      for (; q != last && is_digit(*q); ++q)
-        if (exp < 100000) exp = exp * 10 + (*q - '0');
-      if (eneg) exp = -exp;
-    }
-  }
-  if (m == 0) return neg ? -0.0 : 0.0;
-  if (dropped || m > (uint64_t{1} << 53)) return parse_double_ref(first, last);
-  long e10 = exp - frac_sig - frac_zeros;
-  double v = static_cast<double>(m);
-  if (e10 >= 0 && e10 <= 22) v = v * kPow10[e10];
-  else if (e10 < 0 && e10 >= -22) v = v / kPow10[-e10];
-  else return parse_double_ref(first, last);
   return neg ? -v : v;
 }
 
@@ -115,5 +81,7 @@ int parse_int(const char* first, const char* last) {
   if (neg) v = -v;
   return static_cast<int>(v);  // the same wrap as glibc's (int)strtol
 }
+
+#endif  // METHPCA_PLAIN
 
 }  // namespace num

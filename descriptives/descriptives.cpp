@@ -49,18 +49,6 @@ void say_flush(std::string_view s) {
   die("cannot read file named " + path + ": " + std::strerror(in.errno_value()) + "\n");
 }
 
-// Field 2 of a methylation data line: the text after the first comma up to the
-// second comma or the end; a line without a comma is field 2 as a whole.
-inline double field2_value(std::string_view line) {
-  const char* b = line.data();
-  const char* e = b + line.size();
-  if (const void* c = std::memchr(b, ',', line.size())) {
-    b = static_cast<const char*>(c) + 1;
-    if (const void* c2 = std::memchr(b, ',', static_cast<size_t>(e - b))) e = static_cast<const char*>(c2);
-  }
-  return num::parse_double(b, e);
-}
-
 std::string methylation_path(const std::string& prefix, int chrom, const std::string& name) {
   return prefix + "chr" + std::to_string(chrom) + "/" + name + ".csv";
 }
@@ -159,12 +147,13 @@ int main(int argc, char** argv) {
       LineReader& in = streams[j];
       double* out = values.data() + j;
       for (size_t k = 0; k < nb; ++k) {
-        if (!in.next(line)) {
+        double v;
+        if (!in.next_field2(line, v)) {
           if (in.failed()) die_read_error(paths[j], in);
           die("file named " + paths[j] + " has fewer data lines than the coverage file\n");
         }
         if (line.empty()) die("file named " + paths[j] + " has an empty line among its data lines\n");
-        out[k * n] = field2_value(line);
+        out[k * n] = v;
       }
     }
     for (size_t k = 0; k < nb; ++k) {

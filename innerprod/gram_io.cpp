@@ -113,11 +113,10 @@ void BlockStream::read(double* panel, size_t ld, size_t n) {
     for (size_t s = 0; s < n_samples_; ++s) {
       double* cell = panel + filled * ld + s;
       for (size_t r = 0; r < take; ++r, cell += ld) {
-        if (!in_[s].next(line)) {
+        if (!in_[s].next_field2(line, *cell)) {
           if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
           die_line_count(path(s), pos_ + static_cast<long>(r), des_paths_[q_], sites_[q_]);
         }
-        *cell = cpg_value(line);
       }
     }
     pos_ += static_cast<long>(take);

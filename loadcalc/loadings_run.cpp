@@ -27,19 +27,6 @@ void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
 int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
-// Field 2 of a methylation line: after the first comma up to the second (or
-// the end of the line); a line without a comma is field 2 as a whole.
-double site_value(std::string_view line) {
-  if (line.empty()) return 0.0;  // as atof("")
-  const char* b = line.data();
-  const char* e = b + line.size();
-  const char* p1 = static_cast<const char*>(std::memchr(b, ',', line.size()));
-  if (!p1) return num::parse_double(b, e);
-  ++p1;
-  const char* p2 = static_cast<const char*>(std::memchr(p1, ',', static_cast<size_t>(e - p1)));
-  return num::parse_double(p1, p2 ? p2 : e);
-}
-
 [[noreturn]] void die_read(const std::string& path, const LineReader& r) {
   die("cannot read file " + path + ": " + std::strerror(r.errno_value()) + "\n", 255);
 }
@@ -143,7 +130,8 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
   size_t first_ended = n;
   size_t s = 0;
   std::string_view first_line;
-  while (streams[0].next(first_line)) {
+  double first_value = 0.0;
+  while (streams[0].next_field2(first_line, first_value)) {
     const double mean = mean_at(s);
     double sd = 1.0;
     bool zero_sd = false;
@@ -155,20 +143,19 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
             " is (very close to) zero: Loadings set to zero\n");
     }
     for (size_t i = 0; i < n; ++i) {
-      if (i == 0) {
-        line = first_line;
-      } else if (ended[i] || !streams[i].next(line)) {
+      double value = first_value;
+      if (i != 0 && (ended[i] || !streams[i].next_field2(line, value))) {
         if (streams[i].failed()) die_read(paths[i], streams[i]);
         if (!ended[i]) {
           ended[i] = 1;
           if (i < first_ended) first_ended = i;
         }
-        line = std::string_view();
+        value = 0.0;  // a missing line reads as an empty one, as atof("")
       }
       if (standardize)
-        row[i] = zero_sd ? 0.0 : (site_value(line) - mean) / sd;
+        row[i] = zero_sd ? 0.0 : (value - mean) / sd;
       else
-        row[i] = site_value(line) - mean;
+        row[i] = value - mean;
     }
     if (!first_line.empty() && first_ended < n)
       die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",

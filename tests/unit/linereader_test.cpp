@@ -1,9 +1,12 @@
 #include "linereader.h"
 
+#include "numparse.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -90,6 +93,88 @@ TEST(LineReader, RefusesMissingFilesAndFolders) {
   EXPECT_EQ(errno, EISDIR);
   std::string_view line;
   EXPECT_FALSE(r.next(line));
+}
+
+// Field 2 cut and converted the plain way: text after the first comma up to
+// the second comma or the line end (a line without a comma as a whole), then
+// strtod on it.
+double reference_field2(const std::string& line) {
+  std::string f = line;
+  size_t c1 = line.find(',');
+  if (c1 != std::string::npos) {
+    size_t c2 = line.find(',', c1 + 1);
+    f = line.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+  }
+  return num::parse_double_ref(f.data(), f.data() + f.size());
+}
+
+// next_field2 gives next()'s lines and, bit for bit, the plain field-2 value,
+// on methylation-like lines and on lines of random bytes, whatever the buffer
+// size (lines cut by the buffer end take the general path).
+TEST(LineReader, FusedField2ScanMatchesPlainCutAndStrtod) {
+  std::string p = temp_path("field2");
+  std::mt19937_64 rng(11);
+  const char odd[] = "0123456789,,..eE-+ \r\txX\0";
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    const int n = static_cast<int>(rng() % 60);
+    for (int i = 0; i < n; ++i) {
+      if (rng() % 4) {  // "<coord>,<value>" as written by the usual tools
+        bytes += std::to_string(rng() % 100000000) + ",";
+        char v[64];
+        const char* fmts[] = {"%.6f", "%.17g", "%g", "%.0f", "%.25f"};
+        std::snprintf(v, sizeof v, fmts[rng() % 5], std::ldexp(double(rng() % 1000003), -int(rng() % 30)));
+        bytes += v;
+        if (rng() % 5 == 0) bytes += (rng() % 2) ? ",extra" : "\r";
+      } else {
+        const int len = static_cast<int>(rng() % 30);
+        for (int k = 0; k < len; ++k) bytes.push_back(odd[rng() % (sizeof odd - 1)]);
+      }
+      if (i + 1 < n || rng() % 2) bytes.push_back('\n');
+    }
+    write_bytes(p, bytes);
+    const std::vector<std::string> want = reference_lines(bytes);
+    for (size_t buf : {size_t{1}, size_t{17}, size_t{64}, size_t{1} << 16}) {
+      LineReader r(buf);
+      ASSERT_TRUE(r.open(p.c_str()));
+      std::string_view line;
+      double v;
+      size_t i = 0;
+      while (r.next_field2(line, v)) {
+        ASSERT_LT(i, want.size());
+        ASSERT_EQ(std::string(line), want[i]) << "round " << round << " buf " << buf;
+        const double w = reference_field2(want[i]);
+        ASSERT_TRUE(std::memcmp(&v, &w, sizeof v) == 0 || (v != v && w != w))
+            << "[" << want[i] << "] got " << std::hexfloat << v << " want " << w;
+        ++i;
+      }
+      ASSERT_EQ(i, want.size());
+      ASSERT_FALSE(r.failed());
+    }
+  }
+  std::remove(p.c_str());
+}
+
+// The reader stays usable for another file after close(), and reports nothing
+// once closed.
+TEST(LineReader, ReopenAfterClose) {
+  std::string p = temp_path("reopen");
+  write_bytes(p, "h\n1,0.5\n2,0.25\n");
+  LineReader r(64);
+  ASSERT_TRUE(r.open(p.c_str()));
+  std::string_view line;
+  double v;
+  ASSERT_TRUE(r.next_field2(line, v));
+  r.close();
+  EXPECT_FALSE(r.next_field2(line, v));
+  ASSERT_TRUE(r.open(p.c_str()));
+  ASSERT_TRUE(r.next(line));
+  ASSERT_TRUE(r.next_field2(line, v));
+  EXPECT_EQ(v, 0.5);
+  ASSERT_TRUE(r.next_field2(line, v));
+  EXPECT_EQ(v, 0.25);
+  EXPECT_FALSE(r.next_field2(line, v));
+  std::remove(p.c_str());
 }
 
 }  // namespace
