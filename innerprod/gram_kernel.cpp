@@ -1,13 +1,173 @@
+// Tiling driver of the accumulation kernel and the run-time choice of the
+// instruction set. Compiled for baseline x86-64; the vector code lives in
+// gram_kernel_{sse2,avx2,avx512}.cpp.
+//
+// Blocking, per call: sites in chunks of kKc; per chunk, x and y are packed
+// into panels of mr rows / nr columns (a few hundred KB for 500 samples); then
+// for each block of rows (kMc rows, its x panels stay in L2), for each y panel
+// (stays in L1), for each x panel: one micro-kernel call updates an mr x nr
+// tile of acc over the chunk's sites. Each cell sees its sites in ascending
+// order, one product and one add per site, with its sum carried in acc from
+// chunk to chunk: the result is that of accumulate_ref, bit for bit.
 #include "gram_kernel.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "gram_kernel_tiles.h"
 
 namespace gram {
 
-// Placeholder until the tiled, run-time dispatched kernel lands.
-void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
-                size_t m, size_t n, double* acc, size_t ldc, bool lower) {
-  accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+namespace {
+
+using detail::KernelSet;
+
+constexpr size_t kKc = 128;  // sites per packed chunk
+constexpr size_t kMc = 384;  // rows per block
+
+size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
+
+// Cells of row i of a tile starting at column j0 that may change.
+size_t row_limit(bool lower, size_t i, size_t j0, size_t span) {
+  if (!lower) return span;
+  if (i < j0) return 0;
+  return i - j0 + 1 < span ? i - j0 + 1 : span;
 }
 
-const char* kernel_isa() { return "reference"; }
+// Pack workspace, grown as needed and kept for later calls; 64-byte aligned.
+double* workspace(size_t doubles) {
+  thread_local std::vector<double> buf;
+  if (buf.size() < doubles + 8) buf.resize(doubles + 8);
+  auto p = reinterpret_cast<uintptr_t>(buf.data());
+  return reinterpret_cast<double*>((p + 63) & ~uintptr_t(63));
+}
+
+void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size_t ldy,
+         size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
+  if (n_sites == 0 || m == 0 || n == 0) return;
+  const size_t mr = ks.mr, w = ks.w, nr = ks.nv * w;
+  // In the lower triangle x == y: the row values are read from the y pack
+  // when an x panel is a slice of a y panel.
+  const bool shared = lower && nr % mr == 0;
+  const size_t kc_max = n_sites < kKc ? n_sites : kKc;
+  const size_t ny = ceil_div(n, nr) * nr * kc_max;
+  const size_t nx = shared ? 0 : ceil_div(m, mr) * mr * kc_max;
+  double* yp = workspace(ny + nx);
+  double* xp = yp + ny;
+  double tile[16 * 32];  // edge tiles: mr x nr of every version fits
+
+  for (size_t k0 = 0; k0 < n_sites; k0 += kKc) {
+    const size_t kc = n_sites - k0 < kKc ? n_sites - k0 : kKc;
+    ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
+    if (!shared) ks.pack(x + k0 * ldx, ldx, kc, m, mr, xp);
+    for (size_t ic = 0; ic < m; ic += kMc) {
+      const size_t iend = m - ic < kMc ? m : ic + kMc;
+      // Tiles entirely above the diagonal (j0 > i for every row) are skipped.
+      const size_t jend = lower ? iend : n;
+      for (size_t j0 = 0; j0 < jend; j0 += nr) {
+        const double* ypan = yp + (j0 / nr) * nr * kc;
+        const size_t cols = n - j0 < nr ? n - j0 : nr;
+        size_t i0 = ic;
+        if (lower && j0 > i0) i0 += (j0 - i0) / mr * mr;  // first row panel reaching j0
+        for (; i0 < iend; i0 += mr) {
+          const size_t rows = iend - i0 < mr ? iend - i0 : mr;
+          const double* xpan;
+          size_t xs;
+          if (shared) {
+            xpan = yp + (i0 / nr) * nr * kc + i0 % nr;
+            xs = nr;
+          } else {
+            xpan = xp + (i0 / mr) * mr * kc;
+            xs = mr;
+          }
+          // Columns that can change: up to j = i0 + rows - 1 in the triangle.
+          size_t span = cols;
+          if (lower && i0 + rows - j0 < span) span = i0 + rows - j0;
+          const size_t nv = ceil_div(span, w);
+          const detail::MicroKernel kern = ks.table[(rows - 1) * ks.nv + (nv - 1)];
+          double* c = acc + i0 * ldc + j0;
+          const bool crosses = lower && j0 + span - 1 > i0;
+          if (span == nv * w && !crosses) {
+            kern(kc, xpan, xs, ypan, c, ldc);
+            continue;
+          }
+          // Edge tile: run on a copy, store back only cells that may change
+          // (inside m x n and, in the triangle, j <= i).
+          const size_t tw = nv * w;
+          for (size_t r = 0; r < rows; ++r) {
+            const size_t lim = row_limit(lower, i0 + r, j0, span);
+            for (size_t q = 0; q < lim; ++q) tile[r * tw + q] = c[r * ldc + q];
+            for (size_t q = lim; q < tw; ++q) tile[r * tw + q] = 0.0;
+          }
+          kern(kc, xpan, xs, ypan, tile, tw);
+          for (size_t r = 0; r < rows; ++r) {
+            const size_t lim = row_limit(lower, i0 + r, j0, span);
+            for (size_t q = 0; q < lim; ++q) c[r * ldc + q] = tile[r * tw + q];
+          }
+        }
+      }
+    }
+  }
+}
+
+const KernelSet* kernel_set(Isa isa) {
+#if defined(__x86_64__)
+  switch (isa) {
+    case Isa::avx512:
+      if (__builtin_cpu_supports("avx512f")) return &detail::kernels_avx512;
+      return nullptr;
+    case Isa::avx2:
+      if (__builtin_cpu_supports("avx2")) return &detail::kernels_avx2;
+      return nullptr;
+    case Isa::sse2:
+      return &detail::kernels_sse2;
+  }
+#endif
+  (void)isa;
+  return nullptr;
+}
+
+const KernelSet* best_set() {
+  static const KernelSet* const best = [] {
+    for (Isa isa : {Isa::avx512, Isa::avx2, Isa::sse2})
+      if (const KernelSet* ks = kernel_set(isa)) return ks;
+    return static_cast<const KernelSet*>(nullptr);
+  }();
+  return best;
+}
+
+}  // namespace
+
+void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
+                size_t m, size_t n, double* acc, size_t ldc, bool lower) {
+  if (const KernelSet* ks = best_set())
+    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  else
+    accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+}
+
+const char* kernel_isa() {
+  const KernelSet* ks = best_set();
+  return ks ? ks->name : "reference";
+}
+
+bool isa_available(Isa isa) { return kernel_set(isa) != nullptr; }
+
+const char* isa_name(Isa isa) {
+  switch (isa) {
+    case Isa::sse2: return "sse2";
+    case Isa::avx2: return "avx2";
+    case Isa::avx512: return "avx512";
+  }
+  return "?";
+}
+
+bool accumulate_isa(Isa isa, const double* x, size_t ldx, const double* y, size_t ldy,
+                    size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
+  const KernelSet* ks = kernel_set(isa);
+  if (!ks) return false;
+  run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  return true;
+}
 
 }  // namespace gram
