@@ -42,6 +42,37 @@ double* workspace(size_t doubles) {
   return reinterpret_cast<double*>((p + 63) & ~uintptr_t(63));
 }
 
+// Walks the cache lines of rows [0, rows) of a site-major panel and prefetches
+// a few per step: the next chunk's values arrive while this chunk computes,
+// so packing them does not wait on memory.
+struct Ahead {
+  const char* base = nullptr;
+  size_t ld = 0, row_bytes = 0, rows = 0, r = 0;
+  uintptr_t line = 0, end = 0;
+
+  void start(const double* p, size_t ld_doubles, size_t cols, size_t n_rows) {
+    base = reinterpret_cast<const char*>(p);
+    ld = ld_doubles * sizeof(double);
+    row_bytes = cols * sizeof(double);
+    rows = n_rows;
+    r = 0;
+    line = end = 0;
+  }
+  void step(size_t lines) {
+    for (; lines > 0; --lines) {
+      if (line >= end) {
+        if (r >= rows) return;
+        auto row = reinterpret_cast<uintptr_t>(base + r * ld);
+        line = row & ~uintptr_t(63);
+        end = row + row_bytes;
+        ++r;
+      }
+      __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 3);
+      line += 64;
+    }
+  }
+};
+
 void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size_t ldy,
          size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
   if (n_sites == 0 || m == 0 || n == 0) return;
@@ -56,10 +87,19 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
   double* xp = yp + ny;
   double tile[16 * 32];  // edge tiles: mr x nr of every version fits
 
+  // Tile calls per chunk, to spread the prefetches of the next chunk.
+  const size_t tiles = lower ? ceil_div(m, mr) * (ceil_div(n, nr) + 1) / 2
+                             : ceil_div(m, mr) * ceil_div(n, nr);
+  Ahead ahead_x, ahead_y;
   for (size_t k0 = 0; k0 < n_sites; k0 += kKc) {
     const size_t kc = n_sites - k0 < kKc ? n_sites - k0 : kKc;
     ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
     if (!shared) ks.pack(x + k0 * ldx, ldx, kc, m, mr, xp);
+    const size_t k1 = k0 + kc, kc1 = n_sites - k1 < kKc ? n_sites - k1 : kKc;
+    ahead_y.start(y + k1 * ldy, ldy, n, kc1);
+    if (!shared) ahead_x.start(x + k1 * ldx, ldx, m, kc1);
+    const size_t per_tile_y = ceil_div(kc1 * (n / 8 + 2), tiles);
+    const size_t per_tile_x = shared ? 0 : ceil_div(kc1 * (m / 8 + 2), tiles);
     for (size_t ic = 0; ic < m; ic += kMc) {
       const size_t iend = m - ic < kMc ? m : ic + kMc;
       // Tiles entirely above the diagonal (j0 > i for every row) are skipped.
@@ -71,6 +111,8 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
         if (lower && j0 > i0) i0 += (j0 - i0) / mr * mr;  // first row panel reaching j0
         for (; i0 < iend; i0 += mr) {
           const size_t rows = iend - i0 < mr ? iend - i0 : mr;
+          ahead_y.step(per_tile_y);
+          ahead_x.step(per_tile_x);
           const double* xpan;
           size_t xs;
           if (shared) {
@@ -91,19 +133,22 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
             kern(kc, xpan, xs, ypan, c, ldc);
             continue;
           }
-          // Edge tile: run on a copy, store back only cells that may change
-          // (inside m x n and, in the triangle, j <= i).
+          size_t lim[16];  // cells of each tile row that may change
+          for (size_t r = 0; r < rows; ++r) lim[r] = row_limit(lower, i0 + r, j0, span);
+          const size_t idx = (rows - 1) * ks.nv + (nv - 1);
+          if (ks.masked) {
+            ks.masked[idx](kc, xpan, xs, ypan, c, ldc, lim);
+            continue;
+          }
+          // No masked stores: run on a copy, store back only those cells.
           const size_t tw = nv * w;
           for (size_t r = 0; r < rows; ++r) {
-            const size_t lim = row_limit(lower, i0 + r, j0, span);
-            for (size_t q = 0; q < lim; ++q) tile[r * tw + q] = c[r * ldc + q];
-            for (size_t q = lim; q < tw; ++q) tile[r * tw + q] = 0.0;
+            for (size_t q = 0; q < lim[r]; ++q) tile[r * tw + q] = c[r * ldc + q];
+            for (size_t q = lim[r]; q < tw; ++q) tile[r * tw + q] = 0.0;
           }
           kern(kc, xpan, xs, ypan, tile, tw);
-          for (size_t r = 0; r < rows; ++r) {
-            const size_t lim = row_limit(lower, i0 + r, j0, span);
-            for (size_t q = 0; q < lim; ++q) c[r * ldc + q] = tile[r * tw + q];
-          }
+          for (size_t r = 0; r < rows; ++r)
+            for (size_t q = 0; q < lim[r]; ++q) c[r * ldc + q] = tile[r * tw + q];
         }
       }
     }

@@ -44,6 +44,43 @@ void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, doub
     for (int v = 0; v < V; ++v) T::store(c + r * ldc + v * W, a[r][v]);
 }
 
+// The same over an edge tile: row r changes only its first lim[r] cells;
+// the others are neither read nor written (masked loads and stores).
+template <class T, int R, int V>
+void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
+                         size_t ldc, const size_t* lim) {
+  constexpr int W = T::W;
+  constexpr size_t NR = T::NV * W;
+  using Vec = typename T::V;
+  typename T::Mask mk[R][V];
+  Vec a[R][V];
+#pragma GCC unroll 16
+  for (int r = 0; r < R; ++r)
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) {
+      size_t lanes = lim[r] > size_t(v * W) ? lim[r] - v * W : 0;
+      mk[r][v] = T::mask(lanes < size_t(W) ? int(lanes) : W);
+      a[r][v] = T::load_masked(c + r * ldc + v * W, mk[r][v]);
+    }
+  for (size_t k = 0; k < kc; ++k) {
+    Vec yv[V];
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) yv[v] = T::load(yp + v * W);
+#pragma GCC unroll 16
+    for (int r = 0; r < R; ++r) {
+      Vec b = T::bcast(xp[r]);
+#pragma GCC unroll 4
+      for (int v = 0; v < V; ++v) a[r][v] = T::add(a[r][v], T::mul(b, yv[v]));
+    }
+    xp += xs;
+    yp += NR;
+  }
+#pragma GCC unroll 16
+  for (int r = 0; r < R; ++r)
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) T::store_masked(c + r * ldc + v * W, a[r][v], mk[r][v]);
+}
+
 template <class T>
 void pack_panels(const double* src, size_t ld, size_t kc, size_t cols, size_t width, double* dst) {
   constexpr int W = T::W;
@@ -70,15 +107,30 @@ struct KernelTable {
       &micro_kernel<T, int(I / T::NV) + 1, int(I % T::NV) + 1>...};
 };
 
+template <class T, size_t... I>
+struct MaskedTable {
+  static constexpr gram::detail::MaskedKernel table[] = {
+      &micro_kernel_masked<T, int(I / T::NV) + 1, int(I % T::NV) + 1>...};
+};
+
 template <class T, size_t N, size_t... I>
 struct MakeTable : MakeTable<T, N - 1, N - 1, I...> {};
 template <class T, size_t... I>
 struct MakeTable<T, 0, I...> : KernelTable<T, I...> {};
 
+template <class T, size_t N, size_t... I>
+struct MakeMasked : MakeMasked<T, N - 1, N - 1, I...> {};
+template <class T, size_t... I>
+struct MakeMasked<T, 0, I...> : MaskedTable<T, I...> {};
+
+// Versions without masked loads and stores leave `masked` empty; the driver
+// then runs edge tiles on a copy.
 template <class T>
 constexpr gram::detail::KernelSet make_kernel_set(const char* name) {
+  const gram::detail::MaskedKernel* masked = nullptr;
+  if constexpr (T::kMasked) masked = MakeMasked<T, T::MR * T::NV>::table;
   return {name, size_t(T::MR), size_t(T::NV), size_t(T::W), MakeTable<T, T::MR * T::NV>::table,
-          &pack_panels<T>};
+          masked, &pack_panels<T>};
 }
 
 }  // namespace

@@ -18,6 +18,11 @@ namespace gram::detail {
 using MicroKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
                              size_t ldc);
 
+// The same over an edge tile: row r changes only its first lim[r] cells
+// and reads no other.
+using MaskedKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp,
+                              double* c, size_t ldc, const size_t* lim);
+
 // Copies columns [0, cols) of rows [0, kc) of src (row stride ld) into
 // panels of `width` columns, panel p at dst + p*width*kc, zero-padded.
 using PackPanels = void (*)(const double* src, size_t ld, size_t kc, size_t cols, size_t width,
@@ -29,6 +34,7 @@ struct KernelSet {
   size_t nv;                // vectors per tile row of the largest tile
   size_t w;                 // doubles per vector
   const MicroKernel* table; // table[(R-1)*nv + (V-1)] for R <= mr, V <= nv
+  const MaskedKernel* masked;  // same indexing; null when the set has no masked stores
   PackPanels pack;
 };
 
