@@ -23,7 +23,8 @@ namespace {
 using detail::KernelSet;
 
 constexpr size_t kKc = 128;  // sites per packed chunk
-constexpr size_t kMc = 384;  // rows per block
+constexpr size_t kMc = 384;  // rows per block (a multiple of every version's mr)
+constexpr size_t kMaxMr = 16, kMaxNr = 32;  // bounds of every version's tile
 
 size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
 
@@ -77,15 +78,19 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
          size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
   if (n_sites == 0 || m == 0 || n == 0) return;
   const size_t mr = ks.mr, w = ks.w, nr = ks.nv * w;
+  if (mr > kMaxMr || nr > kMaxNr || kMc % mr != 0) {  // a version this driver was not built for
+    accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+    return;
+  }
   // In the lower triangle x == y: the row values are read from the y pack
   // when an x panel is a slice of a y panel.
-  const bool shared = lower && nr % mr == 0;
+  const bool shared = lower && x == y && ldx == ldy && nr % mr == 0;
   const size_t kc_max = n_sites < kKc ? n_sites : kKc;
   const size_t ny = ceil_div(n, nr) * nr * kc_max;
   const size_t nx = shared ? 0 : ceil_div(m, mr) * mr * kc_max;
   double* yp = workspace(ny + nx);
   double* xp = yp + ny;
-  double tile[16 * 32];  // edge tiles: mr x nr of every version fits
+  double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
   // Tile calls per chunk, to spread the prefetches of the next chunk.
   const size_t tiles = lower ? ceil_div(m, mr) * (ceil_div(n, nr) + 1) / 2
@@ -96,8 +101,8 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
     ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
     if (!shared) ks.pack(x + k0 * ldx, ldx, kc, m, mr, xp);
     const size_t k1 = k0 + kc, kc1 = n_sites - k1 < kKc ? n_sites - k1 : kKc;
-    ahead_y.start(y + k1 * ldy, ldy, n, kc1);
-    if (!shared) ahead_x.start(x + k1 * ldx, ldx, m, kc1);
+    ahead_y.start(kc1 ? y + k1 * ldy : y, ldy, n, kc1);
+    if (!shared) ahead_x.start(kc1 ? x + k1 * ldx : x, ldx, m, kc1);
     const size_t per_tile_y = ceil_div(kc1 * (n / 8 + 2), tiles);
     const size_t per_tile_x = shared ? 0 : ceil_div(kc1 * (m / 8 + 2), tiles);
     for (size_t ic = 0; ic < m; ic += kMc) {
@@ -133,7 +138,7 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
             kern(kc, xpan, xs, ypan, c, ldc);
             continue;
           }
-          size_t lim[16];  // cells of each tile row that may change
+          size_t lim[kMaxMr];  // cells of each tile row that may change
           for (size_t r = 0; r < rows; ++r) lim[r] = row_limit(lower, i0 + r, j0, span);
           const size_t idx = (rows - 1) * ks.nv + (nv - 1);
           if (ks.masked) {
