@@ -1,4 +1,4 @@
-// AVX-512 version: tiles of 8 rows x 16 columns, 16 accumulators of 8 lanes.
+// AVX-512 version: tiles of 8 rows x 24 columns, 24 accumulators of 8 lanes.
 #include <immintrin.h>
 
 #include "gram_kernel_micro.h"
@@ -7,7 +7,7 @@ namespace {
 
 struct Avx512 {
   using V = __m512d;
-  static constexpr int W = 8, MR = 8, NV = 2;
+  static constexpr int W = 8, MR = 8, NV = 3;
   static constexpr bool kMasked = true;
   using Mask = __mmask8;
   static Mask mask(int lanes) { return Mask((1u << lanes) - 1); }  // first `lanes` lanes
