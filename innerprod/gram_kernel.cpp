@@ -3,7 +3,7 @@
 // gram_kernel_{sse2,avx2,avx512}.cpp.
 //
 // Blocking, per call: sites in chunks of kKc; per chunk, x and y are packed
-// into panels of mr rows / nr columns (a few hundred KB for 500 samples); then
+// into panels of mr rows / nr columns (about 1 MB for 500 samples); then
 // for each block of rows (kMc rows, its x panels stay in L2), for each y panel
 // (stays in L1), for each x panel: one micro-kernel call updates an mr x nr
 // tile of acc over the chunk's sites. Each cell sees its sites in ascending
@@ -131,7 +131,8 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           size_t span = cols;
           if (lower && i0 + rows - j0 < span) span = i0 + rows - j0;
           const size_t nv = ceil_div(span, w);
-          const detail::MicroKernel kern = ks.table[(rows - 1) * ks.nv + (nv - 1)];
+          const size_t idx = (rows - 1) * ks.nv + (nv - 1);  // the R x V micro-kernel
+          const detail::MicroKernel kern = ks.table[idx];
           double* c = acc + i0 * ldc + j0;
           const bool crosses = lower && j0 + span - 1 > i0;
           if (span == nv * w && !crosses) {
@@ -140,7 +141,6 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           }
           size_t lim[kMaxMr];  // cells of each tile row that may change
           for (size_t r = 0; r < rows; ++r) lim[r] = row_limit(lower, i0 + r, j0, span);
-          const size_t idx = (rows - 1) * ks.nv + (nv - 1);
           if (ks.masked) {
             ks.masked[idx](kc, xpan, xs, ypan, c, ldc, lim);
             continue;
