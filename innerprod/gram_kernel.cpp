@@ -2,11 +2,13 @@
 // instruction set. Compiled for baseline x86-64; the vector code lives in
 // gram_kernel_{sse2,avx2,avx512}.cpp.
 //
-// Blocking, per call: sites in chunks of kKc; per chunk, x and y are packed
-// into panels of mr rows / nr columns (about 1 MB for 500 samples); then
-// for each block of rows (kMc rows, its x panels stay in L2), for each y panel
-// (stays in L1), for each x panel: one micro-kernel call updates an mr x nr
-// tile of acc over the chunk's sites. Each cell sees its sites in ascending
+// Blocking, per call: sites in chunks of kKc; per chunk, y is packed into
+// panels of nr columns (about 0.5 MB for 500 samples); then for each block of
+// rows (kMc rows, their x values stay in L2), for each y panel (stays in L1),
+// for each run of mr rows: one micro-kernel call updates an mr x nr tile of
+// acc over the chunk's sites. The mr row values of a site are contiguous in x
+// already, so the micro-kernel reads them in place (in the lower triangle,
+// from the y pack, which holds the same values). Each cell sees its sites in ascending
 // order, one product and one add per site, with its sum carried in acc from
 // chunk to chunk: the result is that of accumulate_ref, bit for bit.
 #include "gram_kernel.h"
@@ -86,10 +88,7 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
   // when an x panel is a slice of a y panel.
   const bool shared = lower && x == y && ldx == ldy && nr % mr == 0;
   const size_t kc_max = n_sites < kKc ? n_sites : kKc;
-  const size_t ny = ceil_div(n, nr) * nr * kc_max;
-  const size_t nx = shared ? 0 : ceil_div(m, mr) * mr * kc_max;
-  double* yp = workspace(ny + nx);
-  double* xp = yp + ny;
+  double* yp = workspace(ceil_div(n, nr) * nr * kc_max);
   double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
   // Tile calls per chunk, to spread the prefetches of the next chunk.
@@ -99,7 +98,6 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
   for (size_t k0 = 0; k0 < n_sites; k0 += kKc) {
     const size_t kc = n_sites - k0 < kKc ? n_sites - k0 : kKc;
     ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
-    if (!shared) ks.pack(x + k0 * ldx, ldx, kc, m, mr, xp);
     const size_t k1 = k0 + kc, kc1 = n_sites - k1 < kKc ? n_sites - k1 : kKc;
     ahead_y.start(kc1 ? y + k1 * ldy : y, ldy, n, kc1);
     if (!shared) ahead_x.start(kc1 ? x + k1 * ldx : x, ldx, m, kc1);
@@ -124,8 +122,8 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
             xpan = yp + (i0 / nr) * nr * kc + i0 % nr;
             xs = nr;
           } else {
-            xpan = xp + (i0 / mr) * mr * kc;
-            xs = mr;
+            xpan = x + k0 * ldx + i0;
+            xs = ldx;
           }
           // Columns that can change: up to j = i0 + rows - 1 in the triangle.
           size_t span = cols;

@@ -2,10 +2,11 @@
 // tiling driver (gram_kernel.cpp). Plain data only: the driver is compiled for
 // baseline x86-64 and must run no wider instruction than the chosen set.
 //
-// Packed panels (all zero-padded to the full panel width):
-//   x panel of `mr` rows:     xp[k*xs + r], r < mr   (xs = mr, or nr when the
-//                             lower-triangle driver reads x from the y pack)
-//   y panel of `nr` columns:  yp[k*nr + c], c < nr   (nr = nv * w)
+// Operands of a micro-kernel:
+//   row values:  xp[k*xs + r], r < R: x itself (xs = ldx), or in the lower
+//                triangle a slice of the y pack (xs = nr)
+//   y panel of `nr` columns, packed and zero-padded:
+//                yp[k*nr + c], c < nr   (nr = nv * w)
 // A micro-kernel for R rows and V vectors updates the R x (V*w) tile at c
 // (row stride ldc): load it, add x_r * y_c site by site for k = 0..kc-1 with
 // a separate multiply and add, store it.
