@@ -47,7 +47,7 @@ double* workspace(size_t doubles) {
 
 // Walks the cache lines of rows [0, rows) of a site-major panel and prefetches
 // a few per step: the next chunk's values arrive while this chunk computes,
-// so packing them does not wait on memory.
+// so packing y and reading x in place do not wait on memory.
 struct Ahead {
   const char* base = nullptr;
   size_t ld = 0, row_bytes = 0, rows = 0, r = 0;
@@ -85,13 +85,15 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
     return;
   }
   // In the lower triangle x == y: the row values are read from the y pack
-  // when an x panel is a slice of a y panel.
+  // (already in cache), the R rows of a tile being a slice of one y panel.
+  // Otherwise they are read in place from x.
   const bool shared = lower && x == y && ldx == ldy && nr % mr == 0;
   const size_t kc_max = n_sites < kKc ? n_sites : kKc;
   double* yp = workspace(ceil_div(n, nr) * nr * kc_max);
   double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
-  // Tile calls per chunk, to spread the prefetches of the next chunk.
+  // Tile calls per chunk (roughly, for the triangle), to spread the
+  // prefetches of the next chunk over them.
   const size_t tiles = lower ? ceil_div(m, mr) * (ceil_div(n, nr) + 1) / 2
                              : ceil_div(m, mr) * ceil_div(n, nr);
   Ahead ahead_x, ahead_y;
