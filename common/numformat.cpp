@@ -6,7 +6,7 @@
 namespace num {
 namespace {
 
-size_t to_chars_len(char* buf, double v, std::chars_format f, int precision) {
+[[maybe_unused]] size_t to_chars_len(char* buf, double v, std::chars_format f, int precision) {
   auto r = std::to_chars(buf, buf + kFormatBuf, v, f, precision);
   return static_cast<size_t>(r.ptr - buf);
 }
@@ -17,9 +17,16 @@ size_t printf_len(char* buf, const char* fmt, double v) {
 
 }  // namespace
 
+#ifdef METHPCA_PLAIN
+// Plain build: the C library's printf conversions.
+size_t format_g15(char* buf, double v) { return format_g15_ref(buf, v); }
+size_t format_e15(char* buf, double v) { return format_e15_ref(buf, v); }
+size_t format_g17(char* buf, double v) { return format_g17_ref(buf, v); }
+#else
 size_t format_g15(char* buf, double v) { return to_chars_len(buf, v, std::chars_format::general, 15); }
 size_t format_e15(char* buf, double v) { return to_chars_len(buf, v, std::chars_format::scientific, 15); }
 size_t format_g17(char* buf, double v) { return to_chars_len(buf, v, std::chars_format::general, 17); }
+#endif
 
 size_t format_g15_ref(char* buf, double v) { return printf_len(buf, "%.15g", v); }
 size_t format_e15_ref(char* buf, double v) { return printf_len(buf, "%.15e", v); }

@@ -10,10 +10,10 @@
 namespace num {
 namespace {
 
-inline bool is_c_space(char c) {
+[[maybe_unused]] inline bool is_c_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');  // \t \n \v \f \r
 }
-inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+[[maybe_unused]] inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // The field as a NUL-terminated string, without heap traffic for short fields.
 template <typename F>

@@ -153,14 +153,14 @@ int run(int argc, char** argv) {
       const size_t n = std::min(chunk, n_sites - k0);
       cols.read(cpg_data_col[0], ldy, n);
       gram::cross_chunk(cpg_data_row[k0], ldx, cpg_data_col[0], ldy, n, mean_vector.data() + k0,
-                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::accumulate);
+                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::kAccumulate);
     }
     cols.finish();
   } else {
     for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
       const size_t n = std::min(chunk, n_sites - k0);
       gram::cross_chunk(cpg_data_row[k0], ldx, cpg_data_col[k0], ldy, n, mean_vector.data() + k0,
-                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::accumulate);
+                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::kAccumulate);
     }
   }
   gram::print_seconds(start);

@@ -5,6 +5,7 @@
 // site-by-site loop bit for bit (see gram_kernel.h).
 #pragma once
 
+#include "gram_kernel.h"
 #include "matrix.h"
 
 #include <cstddef>
@@ -17,6 +18,14 @@ namespace gram {
 using AccumulateFn = void (*)(const double* x, size_t ldx, const double* y, size_t ldy,
                               size_t n_sites, size_t m, size_t n, double* acc, size_t ldc,
                               bool lower);
+
+// The kernel the programs run: the fast one, or the plain loop in the plain
+// build (METHPCA_PLAIN).
+#ifdef METHPCA_PLAIN
+inline constexpr AccumulateFn kAccumulate = accumulate_ref;
+#else
+inline constexpr AccumulateFn kAccumulate = accumulate;
+#endif
 
 // Size of one standardized panel.
 constexpr size_t kPanelBytes = size_t{2} << 20;

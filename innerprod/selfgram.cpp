@@ -86,7 +86,7 @@ int run(int argc, char** argv) {
   gram::print_zero_sd(sd_vector.data(), static_cast<size_t>(tot_coord), 1);
   gram::self_accumulate(cpg_data, mean_vector.data(), sd_vector.data(),
                         static_cast<size_t>(tot_coord), centred_block, std_block,
-                        gram::chunk_sites(static_cast<size_t>(n_rows)), gram::accumulate);
+                        gram::chunk_sites(static_cast<size_t>(n_rows)), gram::kAccumulate);
   gram::print_seconds(start);
   gram::say(" done \n");
 

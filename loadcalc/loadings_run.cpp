@@ -160,7 +160,11 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
     if (!first_line.empty() && first_ended < n)
       die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",
           255);
+#ifdef METHPCA_PLAIN
+    loadcalc::accumulate_ref(row.data(), n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
+#else
     loadcalc::accumulate(row.data(), n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
+#endif
     loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
     ++loadings.n_rows;
     ++s;
