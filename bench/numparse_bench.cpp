@@ -1,0 +1,135 @@
+// Benchmarks of the reading path, in fields or lines per second:
+//   parse/<form>     num::parse_double on one kind of methylation field
+//   parse_ref/<form> num::parse_double_ref (copy to a C string, strtod)
+//   atof/<form>      atof on a NUL-terminated copy made beforehand
+//   lines/fused      LineReader::next_field2 over a methylation file
+//   lines/split      LineReader::next, then field2_value (memchr + parse)
+//   lines/getline    std::getline on std::ifstream, then atof after the comma
+#include <benchmark/benchmark.h>
+
+#include "linereader.h"
+#include "numparse.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// 4096 fields of one form: six decimals as the generator writes them,
+// fifteen significant digits, a short value, and an exponent form that takes
+// the general path.
+std::vector<std::string> fields(int form) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<std::string> out;
+  char buf[64];
+  const char* fmt = form == 0 ? "%.6f" : form == 1 ? "%.15g" : form == 2 ? "%.2f" : "%.6e";
+  for (int i = 0; i < 4096; ++i) {
+    std::snprintf(buf, sizeof buf, fmt, u(rng));
+    out.emplace_back(buf);
+  }
+  return out;
+}
+const char* const kForms[] = {"six_decimals", "g15", "two_decimals", "exponent"};
+
+template <double (*Parse)(const char*, const char*)>
+void bm_parse(benchmark::State& state) {
+  const auto f = fields(static_cast<int>(state.range(0)));
+  double sum = 0.0;
+  for (auto _ : state)
+    for (const auto& s : f) sum += Parse(s.data(), s.data() + s.size());
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.size()));
+  state.SetLabel(kForms[state.range(0)]);
+}
+
+void bm_atof(benchmark::State& state) {
+  const auto f = fields(static_cast<int>(state.range(0)));
+  double sum = 0.0;
+  for (auto _ : state)
+    for (const auto& s : f) sum += std::atof(s.c_str());
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.size()));
+  state.SetLabel(kForms[state.range(0)]);
+}
+
+BENCHMARK(bm_parse<num::parse_double>)->Name("parse")->DenseRange(0, 3);
+BENCHMARK(bm_parse<num::parse_double_ref>)->Name("parse_ref")->DenseRange(0, 3);
+BENCHMARK(bm_atof)->Name("atof")->DenseRange(0, 3);
+
+// A methylation file of 1,000,000 lines ("position,beta", six decimals),
+// read from the page cache.
+constexpr long kLines = 1000000;
+const std::string& meth_file() {
+  static const std::string path = [] {
+    std::string p = "/tmp/bench_numparse_" + std::to_string(getpid()) + ".csv";
+    std::FILE* f = std::fopen(p.c_str(), "w");
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::fprintf(f, "position,beta\n");
+    long pos = 0;
+    for (long i = 0; i < kLines; ++i) std::fprintf(f, "%ld,%.6f\n", pos += 1 + rng() % 500, u(rng));
+    std::fclose(f);
+    std::atexit([] { std::remove(meth_file().c_str()); });
+    return p;
+  }();
+  return path;
+}
+
+void bm_lines_fused(benchmark::State& state) {
+  const std::string& p = meth_file();
+  double sum = 0.0;
+  for (auto _ : state) {
+    LineReader in;
+    in.open(p.c_str());
+    std::string_view line;
+    double v;
+    in.next(line);
+    while (in.next_field2(line, v)) sum += v;
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * kLines);
+}
+
+void bm_lines_split(benchmark::State& state) {
+  const std::string& p = meth_file();
+  double sum = 0.0;
+  for (auto _ : state) {
+    LineReader in;
+    in.open(p.c_str());
+    std::string_view line;
+    in.next(line);
+    while (in.next(line)) sum += field2_value(line);
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * kLines);
+}
+
+void bm_lines_getline(benchmark::State& state) {
+  const std::string& p = meth_file();
+  double sum = 0.0;
+  for (auto _ : state) {
+    std::ifstream in(p);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      size_t c = line.find(',');
+      sum += std::atof(c == std::string::npos ? line.c_str() : line.c_str() + c + 1);
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * kLines);
+}
+
+BENCHMARK(bm_lines_fused)->Name("lines/fused")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_lines_split)->Name("lines/split")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_lines_getline)->Name("lines/getline")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# The whole road on the benchmark dataset, timed stage by stage with wall time
+# and peak memory, for the programs (fast paths) and their <program>_plain
+# twins (plain reference paths) in the same run, each one job at a time and
+# two jobs at a time. Checks that every output of the plain road equals the
+# fast road's byte for byte, and writes the results table into
+# docs/benchmarks.md (between the "road results" markers).
+#
+# Dataset: 200 samples, 2 chromosomes x 500,000 sites (about 3.4 GB of text),
+# sample blocks 1-100 and 101-200, both analyses (standardized and centred),
+# K = 10.
+# Usage: bench/road.sh [--no-plain-wide] [--keep]
+# Environment for smaller trials: ROAD_SAMPLES, ROAD_SITES, ROAD_DIR (work
+# folder, default a new folder under /tmp), ROAD_DOC (default docs/benchmarks.md).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+plain_wide=1 keep=0
+for a in "$@"; do
+  case $a in
+    --no-plain-wide) plain_wide=0 ;;
+    --keep) keep=1 ;;
+    *) echo "usage: bench/road.sh [--no-plain-wide] [--keep]"; exit 2 ;;
+  esac
+done
+samples=${ROAD_SAMPLES:-200} sites=${ROAD_SITES:-500000} K=10
+half=$((samples / 2))
+doc=${ROAD_DOC:-docs/benchmarks.md}
+
+[ -x /usr/bin/time ] || scripts/deps.sh time  # Debian package "time"
+progs="descriptives selfgram crossgram grameigen stdweights cenweights"
+targets="methgen getline_baseline bench_kernel bench_numparse"
+for p in $progs; do targets="$targets $p ${p}_plain"; done
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
+# shellcheck disable=SC2086
+cmake --build build -j2 --target $targets > /dev/null
+bin=$root/build/bin
+
+work=${ROAD_DIR:-$(mktemp -d /tmp/road.XXXXXX)}
+mkdir -p "$work"
+[ "$keep" = 1 ] && echo "work folder kept: $work" || trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+
+if [ ! -f data/samples.txt ]; then
+  echo "== generating $samples samples x 2 chromosomes x $sites sites"
+  "$bin/methgen" --out data --samples "$samples" --chroms 2 --sites "$sites" --groups 4 --seed 1 > /dev/null
+fi
+bytes=$(du -sb data/meth | cut -f1)
+cat data/meth/chr*/*.csv > /dev/null  # into the page cache
+
+# road <mode> <program suffix> <jobs at a time>
+road() {
+  local mode=$1 x=$2 width=$3 o=$work/$1
+  rm -rf "$o"
+  mkdir -p "$o/des" "$o/blocks" "$o/std/loadings" "$o/cen/loadings" "$o/log" "$o/time"
+  echo "== road $mode (programs$x, $width at a time), load $(load)"
+  echo "load_before $(load)" > "$o/stages"
+  stage() {  # stage <name>; job lines "<label> <command...>" on standard input
+    local name=$1 t0 t1
+    t0=$(now)
+    awk -v o="$o" '{ label = $1; $1 = ""; printf "/usr/bin/time -f \"%%e %%M\" -o %s/time/%s%s > %s/log/%s\n", o, label, $0, o, label }' |
+      xargs -d '\n' -P "$width" -I{} bash -c '{}' || { echo "a job of stage $name failed; logs in $o/log"; exit 1; }
+    t1=$(now)
+    echo "$name $(elapsed "$t0" "$t1")" >> "$o/stages"
+  }
+  m="data/meth/ data/samples.txt"
+  printf '%s\n' "des1 $bin/descriptives$x $m $o/des/ 1" "des2 $bin/descriptives$x $m $o/des/ 2" | stage descriptives
+  printf '%s\n' "crossgram $bin/crossgram$x $m $o/des/ $o/blocks/ 1 2 1 $half $((half + 1)) $samples" \
+    "selfgram1 $bin/selfgram$x $m $o/des/ $o/blocks/ 1 2 1 $half" \
+    "selfgram2 $bin/selfgram$x $m $o/des/ $o/blocks/ 1 2 $((half + 1)) $samples" | stage blocks
+  printf '%s\n' "grameigen_std $bin/grameigen$x data/samples.txt $o/std/ road std $o/blocks/" \
+    "grameigen_cen $bin/grameigen$x data/samples.txt $o/cen/ road cen $o/blocks/" | stage eigen
+  printf '%s\n' "stdweights1 $bin/stdweights$x data/meth/ $o/des/ $o/std/ road $K 1" \
+    "stdweights2 $bin/stdweights$x data/meth/ $o/des/ $o/std/ road $K 2" \
+    "cenweights1 $bin/cenweights$x data/meth/ $o/des/ $o/cen/ road $K 1" \
+    "cenweights2 $bin/cenweights$x data/meth/ $o/des/ $o/cen/ road $K 2" | stage loadings
+  echo "load_after $(load)" >> "$o/stages"
+}
+
+# The same outputs, byte for byte (logs hold processor times and paths).
+same_outputs() {
+  if diff -r -x log -x time -x stages "$work/$1" "$work/$2" > /dev/null; then
+    echo "outputs of $2 equal those of $1"
+  else
+    echo "OUTPUTS DIFFER: $1 vs $2"; return 1
+  fi
+}
+
+road fast1 "" 1
+road fast2 "" 2
+same_outputs fast1 fast2
+rm -rf "$work/fast2/std/loadings" "$work/fast2/cen/loadings"
+road plain1 _plain 1
+same_outputs fast1 plain1
+rm -rf "$work/plain1/std/loadings" "$work/plain1/cen/loadings"
+modes="fast1 fast2 plain1"
+if [ "$plain_wide" = 1 ]; then
+  road plain2 _plain 2
+  same_outputs fast1 plain2
+  modes="$modes plain2"
+fi
+
+echo "== getline+atof baseline (in step over all samples of chromosome 1)"
+/usr/bin/time -f "%e %M" -o "$work/baseline.time" "$bin/getline_baseline" data/meth/ data/samples.txt 1 > /dev/null
+echo "== bench_kernel and bench_numparse"
+"$bin/bench_kernel" --benchmark_filter='peak|ref/|accumulate/' 2> /dev/null > "$work/kernel.txt"
+"$bin/bench_numparse" --benchmark_filter='lines/|parse' 2> /dev/null > "$work/numparse.txt"
+
+# ---- the report
+{
+  echo "Generated by \`bench/road.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+  echo
+  echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores" \
+    "($(lscpu | sed -n 's/^Thread(s) per core: *//p') thread(s) per core), $(free -g | awk '/^Mem:/ { print $2 }') GB memory," \
+    "kernel instruction set $(grep -o 'chosen version: [a-z0-9]*' "$work/kernel.txt" | cut -d' ' -f3)."
+  echo "Dataset: $samples samples, 2 chromosomes x $sites sites, $((bytes / 1000000)) MB of methylation text" \
+    "($((samples * sites * 2)) data lines); blocks 1-$half and $((half + 1))-$samples; both analyses, K = $K."
+  echo "Load averages (1, 5, 15 min) before and after each road are listed; the machine is shared."
+  echo
+  echo "Wall seconds and peak resident memory (MB) of every job; a stage's wall time is that of the"
+  echo "whole stage (two jobs at a time in the *2 roads)."
+  echo
+  printf '| job | lines read |'
+  for md in $modes; do printf ' %s s | %s MB |' "$md" "$md"; done
+  echo
+  printf '|---|---:|'
+  for md in $modes; do printf -- '---:|---:|'; done
+  echo
+  lines_of() {
+    case $1 in
+      des*|stdweights*|cenweights*) echo $((samples * sites)) ;;
+      selfgram*) echo $((half * sites * 2)) ;;
+      crossgram) echo $((samples * sites * 2)) ;;
+      *) echo 0 ;;
+    esac
+  }
+  for job in des1 des2 crossgram selfgram1 selfgram2 grameigen_std grameigen_cen stdweights1 stdweights2 cenweights1 cenweights2; do
+    printf '| %s | %s |' "$job" "$(lines_of $job)"
+    for md in $modes; do
+      read -r t kb < "$work/$md/time/$job"
+      printf ' %s | %d |' "$t" $((kb / 1024))
+    done
+    echo
+  done
+  for st in descriptives blocks eigen loadings; do
+    printf '| **stage %s** | |' "$st"
+    for md in $modes; do printf ' **%s** | |' "$(awk -v s=$st '$1 == s { print $2 }' "$work/$md/stages")"; done
+    echo
+  done
+  printf '| **whole road** | |'
+  for md in $modes; do printf ' **%s** | |' "$(awk '$1 ~ /^(descriptives|blocks|eigen|loadings)$/ { t += $2 } END { printf "%.2f", t }' "$work/$md/stages")"; done
+  echo
+  printf '| load before / after | |'
+  for md in $modes; do printf ' %s / %s | |' "$(awk '$1 == "load_before" { print $2 }' "$work/$md/stages")" "$(awk '$1 == "load_after" { print $2 }' "$work/$md/stages")"; done
+  echo
+  echo
+  total() { awk '$1 ~ /^(descriptives|blocks|eigen|loadings)$/ { t += $2 } END { print t }' "$work/$1/stages"; }
+  peak() { cat "$work/$1"/time/* | awk '$2 > m { m = $2 } END { printf "%.0f", m / 1024 }'; }
+  echo "Summary:"
+  echo
+  echo "- whole road, fast, one job at a time: $(total fast1) s; two at a time: $(total fast2) s"
+  echo "- whole road, plain, one job at a time: $(total plain1) s$( [ "$plain_wide" = 1 ] && echo "; two at a time: $(total plain2) s")"
+  echo "- plain / fast: $(awk -v a="$(total plain1)" -v b="$(total fast1)" 'BEGIN { printf "%.1f", a / b }')x one at a time$( [ "$plain_wide" = 1 ] && awk -v a="$(total plain2)" -v b="$(total fast2)" 'BEGIN { printf ", %.1fx two at a time", a / b }')"
+  echo "- largest peak memory of one fast program: $(peak fast1) MB (plain: $(peak plain1) MB)"
+  echo "- the task's figure for an analyst's in-memory route (one analysis only): about 36 s and 4.9 GB"
+  echo "- outputs of every plain road equal the fast road's byte for byte (checked by this script)"
+  echo
+  echo "Reading rates (data lines per wall second of the job, fast road one at a time):"
+  echo
+  for job in des1 des2 selfgram1 selfgram2 crossgram stdweights1 cenweights1; do
+    read -r t kb < "$work/fast1/time/$job"
+    read -r tp kbp < "$work/plain1/time/$job"
+    awk -v j=$job -v n="$(lines_of $job)" -v t="$t" -v tp="$tp" 'BEGIN { printf "- %s: %.1f M lines/s (plain %.1f M lines/s)\n", j, n / t / 1e6, n / tp / 1e6 }'
+  done
+  read -r tb kbb < "$work/baseline.time"
+  read -r td kbd < "$work/fast1/time/des1"
+  awk -v n=$((samples * sites)) -v tb="$tb" -v td="$td" 'BEGIN {
+    printf "- getline+atof loop over the same files (bench/getline_baseline.cpp, in step like descriptives): %.1f M lines/s; descriptives reads at %.1fx that rate\n", n / tb / 1e6, tb / td }'
+  for job in selfgram1 crossgram; do
+    awk -v j=$job -v n="$(lines_of $job)" '/^Seconds used since/ { print "- " j ", processor time to the end of reading (its first \"Seconds used\" line): " $NF " s, " sprintf("%.1f", n / $NF / 1e6) " M lines/s"; exit }' "$work/fast1/log/$job"
+  done
+  echo
+  echo "Number parsing and line splitting (bench_numparse, one file read through):"
+  echo
+  echo '```'
+  grep -E '^(parse|parse_ref|atof)/(0|3) |^lines/' "$work/numparse.txt" | awk '{ r = ""; for (i = 1; i <= NF; i++) if ($i ~ /^items_per_second=/) r = $i; print $1, r }'
+  echo '```'
+  echo
+  echo "Block accumulation kernel (bench_kernel: ratio to the machine's separate multiply+add peak and to the plain loop):"
+  echo
+  echo '```'
+  sed -n '/chosen version/,$p' "$work/kernel.txt"
+  echo '```'
+} > "$work/report.md"
+
+cd "$root"
+begin='<!-- road results begin -->' end='<!-- road results end -->'
+if [ -f "$doc" ] && grep -q "$begin" "$doc"; then
+  awk -v b="$begin" -v e="$end" -v r="$work/report.md" '
+    $0 == b { print; while ((getline l < r) > 0) print l; skip = 1; next }
+    $0 == e { skip = 0 } !skip { print }' "$doc" > "$doc.tmp" && mv "$doc.tmp" "$doc"
+else
+  { echo "# Benchmarks"; echo; echo "$begin"; cat "$work/report.md"; echo "$end"; } > "$doc"
+fi
+cat "$work/report.md"
