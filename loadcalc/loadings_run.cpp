@@ -8,6 +8,7 @@
 #include "outfile.h"
 #include "sysutil.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -123,51 +124,88 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
   // Site loop, driven by the first sample's file. A file that runs out counts
   // as empty lines, which is an error unless the first file has only empty
   // lines left (its trailing empty lines still count as sites).
+  //
+  // Sites are read in chunks: the first file yields up to `chunk` lines, then
+  // every other file as many, one file after the other (each stream's buffer
+  // stays warm), into a site-major table. The sites are then taken one by
+  // one in order, with messages and checks at the site where the one-line-
+  // per-file walk would meet them: a file's end or read error is kept as an
+  // event at its site.
   sizeMatrix(loadings, 0, K);
   const size_t nk = static_cast<size_t>(K);
-  std::vector<double> row(n), sums(nk);
+  loadings.cells.reserve(mean_vector.size() * nk);  // the descriptives file's sites, a hint
+  const size_t chunk = std::max<size_t>(1, std::min<size_t>(256, (size_t{64} << 10) / n));
+  std::vector<double> table(chunk * n), sums(nk);
+  std::vector<char> first_empty(chunk);
   std::vector<char> ended(n, 0);
+  struct Event {
+    size_t site, file;
+    bool error;
+  };
+  std::vector<Event> events;
   size_t first_ended = n;
   size_t s = 0;
-  std::string_view first_line;
-  double first_value = 0.0;
-  while (streams[0].next_field2(first_line, first_value)) {
-    const double mean = mean_at(s);
-    double sd = 1.0;
-    bool zero_sd = false;
-    if (standardize) {
-      sd = sd_at(s);
-      zero_sd = !(sd > 1e-10);
-      if (zero_sd)
-        say(" Standardard deviation of site " + std::to_string(s) +
-            " is (very close to) zero: Loadings set to zero\n");
+  for (bool more = true; more;) {
+    size_t nb = 0;
+    double v;
+    while (nb < chunk && streams[0].next_field2(line, v)) {
+      table[nb * n] = v;
+      first_empty[nb] = line.empty();
+      ++nb;
     }
-    for (size_t i = 0; i < n; ++i) {
-      double value = first_value;
-      if (i != 0 && (ended[i] || !streams[i].next_field2(line, value))) {
-        if (streams[i].failed()) die_read(paths[i], streams[i]);
-        if (!ended[i]) {
-          ended[i] = 1;
-          if (i < first_ended) first_ended = i;
+    more = nb == chunk;
+    events.clear();
+    for (size_t i = 1; i < n; ++i) {
+      LineReader& in = streams[i];
+      double* cell = table.data() + i;
+      size_t k = 0;
+      if (!ended[i]) {
+        for (; k < nb; ++k, cell += n) {
+          if (!in.next_field2(line, *cell)) {
+            ended[i] = 1;
+            events.push_back({s + k, i, in.failed()});
+            break;
+          }
         }
-        value = 0.0;  // a missing line reads as an empty one, as atof("")
       }
-      if (standardize)
-        row[i] = zero_sd ? 0.0 : (value - mean) / sd;
-      else
-        row[i] = value - mean;
+      for (; k < nb; ++k, cell += n) *cell = 0.0;  // a missing line reads as an empty one, as atof("")
     }
-    if (!first_line.empty() && first_ended < n)
-      die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",
-          255);
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& x, const Event& y) { return x.site < y.site; });
+    auto ev = events.begin();
+    for (size_t k = 0; k < nb; ++k, ++s) {
+      const double mean = mean_at(s);
+      double sd = 1.0;
+      bool zero_sd = false;
+      if (standardize) {
+        sd = sd_at(s);
+        zero_sd = !(sd > 1e-10);
+        if (zero_sd)
+          say(" Standardard deviation of site " + std::to_string(s) +
+              " is (very close to) zero: Loadings set to zero\n");
+      }
+      for (; ev != events.end() && ev->site == s; ++ev) {
+        if (ev->error) die_read(paths[ev->file], streams[ev->file]);
+        first_ended = std::min(first_ended, ev->file);
+      }
+      double* row = table.data() + k * n;
+      for (size_t i = 0; i < n; ++i) {
+        if (standardize)
+          row[i] = zero_sd ? 0.0 : (row[i] - mean) / sd;
+        else
+          row[i] = row[i] - mean;
+      }
+      if (!first_empty[k] && first_ended < n)
+        die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",
+            255);
 #ifdef METHPCA_PLAIN
-    loadcalc::accumulate_ref(row.data(), n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
+      loadcalc::accumulate_ref(row, n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
 #else
-    loadcalc::accumulate(row.data(), n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
+      loadcalc::accumulate(row, n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
 #endif
-    loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
-    ++loadings.n_rows;
-    ++s;
+      loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
+      ++loadings.n_rows;
+    }
   }
   if (streams[0].failed()) die_read(paths[0], streams[0]);
   for (size_t i = 1; i < n; ++i) {
