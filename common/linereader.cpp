@@ -135,7 +135,7 @@ bool LineReader::next_field2_slow(std::string_view& line, double& value) {
   return true;
 }
 
-double field2_value(std::string_view line) {
+double LineReader::field2_value(std::string_view line) {
   const char* b = line.data();
   const char* e = b + line.size();
   if (const void* c = std::memchr(b, ',', line.size())) {

@@ -43,6 +43,9 @@ class LineReader {
   // num::parse_double, which give the same value.
   bool next_field2(std::string_view& line, double& value);
 
+  // Field 2 of a line as atof reads it (the rule of next_field2).
+  static double field2_value(std::string_view line);
+
   // True when a read failed; errno_value() tells why.
   bool failed() const { return err_ != 0; }
   int errno_value() const { return err_; }
@@ -61,7 +64,8 @@ class LineReader {
 
   int fd_ = -1;
   // Holds bytes [begin_, end_) of the file and one sentinel '\n' at end_, so
-  // the fused scan needs no bound test per byte.
+  // the fused scan needs no bound test per byte (kept from construction on;
+  // the fast path runs only while a file is open).
   std::vector<char> buf_;
   size_t begin_ = 0;  // first unread byte
   size_t end_ = 0;    // one past the last valid byte
@@ -72,15 +76,13 @@ class LineReader {
   std::unique_ptr<Plain> plain_;
 };
 
-// Field 2 of a line as atof reads it (the rule of next_field2).
-double field2_value(std::string_view line);
-
 inline bool LineReader::next_field2(std::string_view& line, double& value) {
 #ifndef METHPCA_PLAIN
   // Fast path: field 1 up to the first comma, then a plain decimal ending the
   // line ('\n') or field 2 (',' or '\r', after which the line end is found
   // with memchr). A line reaching the end of the buffered bytes, or anything
   // unusual, goes the general way.
+  if (fd_ < 0) return false;
   char* const base = buf_.data();
   const char* const p = base + begin_;
   const char* const e = base + end_;  // *e == '\n'
