@@ -38,6 +38,7 @@ class LineReader {
   bool fill();  // moves the unread tail to the front and reads more
 
   int fd_ = -1;
+  size_t cap_;             // buffer size asked for; open() allocates up to it
   std::vector<char> buf_;
   size_t begin_ = 0;  // first unread byte
   size_t end_ = 0;    // one past the last valid byte

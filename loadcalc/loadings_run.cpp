@@ -19,14 +19,6 @@ std::string eigenfiles_label;
 std::vector<double> constant;
 Matrix loadings;
 
-namespace {
-
-constexpr size_t kStreamBuffer = size_t{64} << 10;  // per sample; n streams are open at once
-
-void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
-
-int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
-
 // Field 2 of a methylation line: after the first comma up to the second (or
 // the end of the line); a line without a comma is field 2 as a whole.
 double site_value(std::string_view line) {
@@ -39,6 +31,14 @@ double site_value(std::string_view line) {
   const char* p2 = static_cast<const char*>(std::memchr(p1, ',', static_cast<size_t>(e - p1)));
   return num::parse_double(p1, p2 ? p2 : e);
 }
+
+namespace {
+
+constexpr size_t kStreamBuffer = size_t{64} << 10;  // per sample; n streams are open at once
+
+void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
 [[noreturn]] void die_read(const std::string& path, const LineReader& r) {
   die("cannot read file " + path + ": " + std::strerror(r.errno_value()) + "\n", 255);
