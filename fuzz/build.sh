@@ -38,8 +38,8 @@ declare -A deps=(
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
 )
-if [ -f "$root/grameigen/block_reader.cpp" ]; then
-  deps[grameigen_blocks]="$common grameigen/block_reader.cpp"
+if [ -f "$root/grameigen/blocks.cpp" ]; then
+  deps[grameigen_blocks]="$common grameigen/blocks.cpp"
 fi
 
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${!deps[@]}"); fi

@@ -48,4 +48,14 @@ for v in 0.5 -0.25 1e-5 ' +3.75e+2' '.5' '5.' 0 -0 00012 1234567890123456789012 
   printf '%s' "$v" > "$corpus/numparse/$(printf %02d $i)"
   i=$((i + 1))
 done
+mkdir -p "$corpus/grameigen_blocks"
+g=$corpus/grameigen_blocks
+printf '\001%s' $'1.000000000000000e+00,2.500000000000000e-01\n2.500000000000000e-01,3.000000000000000e+00\n' > "$g/diag2"
+printf '\001%s' $'1.0e+00,2.5e-01\r\n2.5e-01,3.0e+00' > "$g/diag2_crlf"
+printf '\031%s' $'-1.5e-03,0,7.25e+02\n.5,5.,-0\n' > "$g/rect2x3"
+printf '\000%s' $'4.940656458412465e-324\n' > "$g/diag1"
+printf '\003%s' $'1,2,3,4\n5,6,7,8\n9,1e400,1,2\n3,4,5,6\n' > "$g/diag4_inf"
+printf '\000%s' 'diagst_1.12_.csv' > "$g/name_diag"
+printf '\000%s' 'rectst_1.3_4.6_.csv' > "$g/name_rect"
+printf '\000%s' 'rect_999999999.999999999_1.2_.csv' > "$g/name_cen"
 for t in "$corpus"/*; do echo "$(basename "$t"): $(ls "$t" | wc -l) seeds"; done
