@@ -43,6 +43,19 @@ for p in descriptives selfgram crossgram grameigen stdweights cenweights; do
   expect_failure "$p, output path is a folder" "cannot write output file .*$out: Is a directory" - "$(run_$p "$o/")"
   [ -d "$o/$out" ] || { echo "FAIL $p: the folder in the output's place is gone"; fail_count=$((fail_count + 1)); }
 
+  # The second output of a run fails: the first must not have replaced its
+  # earlier file either.
+  second=""
+  case $p in
+    selfgram) second=diagst_1.12_.csv ;;
+    crossgram) second=rectst_1.12_1.12_.csv ;;
+    grameigen) second=pca_eigenvec.csv ;;
+  esac
+  if [ -n "$second" ]; then
+    o=$work/o_second_$p; prepare $p "$o"; echo EARLIER > "$o/$out"; mkdir -p "$o/$second"
+    expect_failure "$p, second output path is a folder" "cannot write output file .*$second: Is a directory" "$o/$out" "$(run_$p "$o/")"
+  fi
+
   o=$work/o_missing_$p
   case $p in stdweights | cenweights) prepare $p "$o"; rmdir "$o/loadings" ;; esac
   expect_failure "$p, output folder missing" "cannot write output file .*No such file or directory" - "$(run_$p "$o/")"
