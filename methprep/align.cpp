@@ -111,7 +111,7 @@ void write_chrom(const Splitter& split, int chrom, const std::vector<std::string
     make_dir(stage_dir() + "meth");
     make_dir(dir);
   }
-  char num[64];
+  char line[96];  // position (at most 11), ',', value (at most 24), '\n'
   for (size_t s = 0; s < names.size(); ++s) {
     std::string run = split.run_path(s, chrom);
     if (st.kept == 0) {
@@ -142,11 +142,11 @@ void write_chrom(const Splitter& split, int chrom, const std::vector<std::string
         v = k.sum;  // the mean of the covering samples
         ++filled;
       }
-      auto r = std::to_chars(num, num + sizeof num, k.pos);
-      f.write(num, static_cast<size_t>(r.ptr - num));
-      f.put(',');
-      f.write(num, format_value(num, v));
-      f.put('\n');
+      char* p = std::to_chars(line, line + 16, k.pos).ptr;
+      *p++ = ',';
+      p += format_value(p, v);
+      *p++ = '\n';
+      f.write(line, static_cast<size_t>(p - line));
     }
     if (!f.commit()) fatal("cannot write output file " + path + ": " + f.error() + "\n", 255);
     st.filled[s] = filled;

@@ -30,7 +30,27 @@ void Splitter::begin_file(const std::string& path, size_t first, size_t count) {
 void Splitter::select(size_t sample, int chrom) {
   last_sample_ = sample;
   last_chrom_ = chrom;
-  last_ = &buckets_[sample - first_][chrom];
+  auto [it, fresh] = buckets_[sample - first_].try_emplace(chrom);
+  last_ = &it->second;
+  if (fresh || last_->recs.capacity() == 0) last_->recs = take_buffer();
+}
+
+std::vector<SiteAt> Splitter::take_buffer() {
+  if (pool_.empty()) return {};
+  std::vector<SiteAt> v = std::move(pool_.back());
+  pool_.pop_back();
+  pool_records_ -= v.capacity();
+  v.clear();
+  return v;
+}
+
+void Splitter::give_buffer(std::vector<SiteAt>& v) {
+  // Keep at most twice the chunk size in spare buffers.
+  if (v.capacity() > 0 && pool_records_ + v.capacity() <= 2 * chunk_records_) {
+    pool_records_ += v.capacity();
+    pool_.push_back(std::move(v));
+  }
+  std::vector<SiteAt>().swap(v);
 }
 
 std::string Splitter::next_temp(const char* ext) {
@@ -63,7 +83,7 @@ void Splitter::write_chunk(Bucket& b, int chrom) {
   for (const SiteAt& r : b.recs) w.put(r);
   w.close();
   b.chunks.push_back(p);
-  std::vector<SiteAt>().swap(b.recs);
+  give_buffer(b.recs);
   b.increasing = true;
 }
 
@@ -141,7 +161,7 @@ void Splitter::finish(size_t sample, int chrom, Bucket& b) {
     }
     merge_chunks(chunks, chrom, true, final_path);
   }
-  std::vector<SiteAt>().swap(b.recs);
+  give_buffer(b.recs);
   auto& has = has_run_[chrom];
   if (has.empty()) has.assign(n_samples_, 0);
   has[sample] = 1;

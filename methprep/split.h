@@ -52,6 +52,12 @@ class Splitter {
                            const std::string& final_path);
   [[noreturn]] void duplicate(int chrom, int32_t pos, uint64_t line_a, uint64_t line_b);
   std::string next_temp(const char* ext);
+  // Buffers of finished buckets, reused by the next ones so that memory is
+  // not allocated and faulted in again for every input file.
+  std::vector<SiteAt> take_buffer();
+  void give_buffer(std::vector<SiteAt>& v);
+  std::vector<std::vector<SiteAt>> pool_;
+  size_t pool_records_ = 0;
 
   size_t n_samples_, chunk_records_;
   std::string path_;
