@@ -5,12 +5,19 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace prep {
 
 size_t format_value(char* buf, double v) {
   auto r = std::to_chars(buf, buf + 64, v);
   return static_cast<size_t>(r.ptr - buf);
+}
+
+size_t min_covering(double fraction, size_t n) {
+  // A hair of tolerance so that 0.9 * 50 asks for 45, not 46.
+  double need = std::ceil(fraction * static_cast<double>(n) - 1e-9);
+  return need < 1 ? 1 : static_cast<size_t>(need);
 }
 
 namespace {

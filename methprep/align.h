@@ -32,6 +32,10 @@ ChromStats decide_sites(const Splitter& split, int chrom, size_t n_samples, cons
 void write_chrom(const Splitter& split, int chrom, const std::vector<std::string>& names, const AlignRule& rule,
                  const std::string& kept_path, ChromStats& stats);
 
+// Samples that must cover a site when a fraction of n must: the smallest
+// whole number not below fraction * n, and at least 1.
+size_t min_covering(double fraction, size_t n);
+
 // Shortest text that reads back to the same double.
 size_t format_value(char* buf, double v);
 

@@ -10,6 +10,13 @@ InputLines::~InputLines() {
 }
 
 bool InputLines::open(const std::string& path) {
+  if (gz_) gzclose(gz_);
+  gz_ = nullptr;
+  plain_.close();
+  begin_ = end_ = scan_ = 0;
+  eof_ = false;
+  line_no_ = 0;
+  error_.clear();
   // Peek at the first two bytes: 1f 8b starts a gzip member.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) { error_ = std::strerror(errno); return false; }

@@ -33,14 +33,6 @@ void progress(const std::string& msg) {
   std::fflush(stderr);
 }
 
-// Samples that must cover a site: the smallest whole number not below F * n
-// (a hair of tolerance so that 0.9 * 50 asks for 45), and at least 1.
-size_t min_covering(double fraction, size_t n) {
-  double need = std::ceil(fraction * static_cast<double>(n) - 1e-9);
-  if (need < 1) need = 1;
-  return static_cast<size_t>(need);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
