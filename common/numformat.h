@@ -1,4 +1,6 @@
-// Number formatting with printf's conversions, into a caller's buffer.
+// Number formatting with printf's conversions, into a caller's buffer. The
+// fast versions use std::to_chars with a precision, which is defined to give
+// printf's text; the _ref versions call snprintf, and a test compares them.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +10,15 @@ namespace num {
 // Room for any of the conversions below, terminating NUL included.
 constexpr size_t kFormatBuf = 64;
 
-// As snprintf "%.15g"; returns the length written.
+// As "%.15g"; returns the length written (no NUL is written).
 size_t format_g15(char* buf, double v);
-// As snprintf "%.15e".
+// As "%.15e".
 size_t format_e15(char* buf, double v);
-// As snprintf "%.17g" (enough digits to read the same double back).
+// As "%.17g" (enough digits to read the same double back).
 size_t format_g17(char* buf, double v);
+
+size_t format_g15_ref(char* buf, double v);
+size_t format_e15_ref(char* buf, double v);
+size_t format_g17_ref(char* buf, double v);
 
 }  // namespace num
