@@ -515,7 +515,7 @@ def main(argv=None):
         return 1
     if args.fit_mem is not None:
         print(f"largest block size that fits {args.fit_mem} MiB per job: {plan.blocks[0][1]} samples "
-              f"({len(plan.blocks)} blocks)")
+              f"({len(plan.blocks)} block{'s' if len(plan.blocks) != 1 else ''})")
     else:
         sys.stdout.write(plan.text())
     return 0
