@@ -4,6 +4,7 @@
 set -u
 bin=$1 case=$2 update=${3:-}
 bin=$(cd "$bin" && pwd)
+case=$(cd "$case" && pwd)
 work=$(mktemp -d)
 trap 'chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/run"

@@ -1,0 +1,73 @@
+#include "gram_blocks.h"
+
+#include <algorithm>
+
+namespace gram {
+
+size_t chunk_sites(size_t width) {
+  size_t per_site = std::max<size_t>(width, 1) * sizeof(double);
+  return std::max<size_t>(kPanelBytes / per_site, 1);
+}
+
+void centre(double* p, size_t ld, size_t width, size_t n, const double* mean) {
+  for (size_t k = 0; k < n; ++k) {
+    double* row = p + k * ld;
+    const double mk = mean[k];
+    for (size_t j = 0; j < width; ++j) row[j] = row[j] - mk;
+  }
+}
+
+void standardize(const double* c, size_t ldc, size_t width, size_t n, const double* sd, double* z,
+                 size_t ldz) {
+  for (size_t k = 0; k < n; ++k) {
+    const double* ck = c + k * ldc;
+    double* zk = z + k * ldz;
+    const double sk = sd[k];
+    if (sd_is_zero(sk)) {
+      std::fill(zk, zk + width, 0.0);
+    } else {
+      for (size_t j = 0; j < width; ++j) zk[j] = ck[j] / sk;
+    }
+  }
+}
+
+void self_accumulate(Matrix& data, const double* mean, const double* sd, size_t n_sites,
+                     Matrix& C, Matrix& S, size_t chunk, AccumulateFn acc) {
+  const size_t m = data.cols();
+  if (m == 0 || n_sites == 0) return;
+  chunk = std::max<size_t>(chunk, 1);
+  std::vector<double> z(std::min(chunk, n_sites) * m);
+  for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
+    const size_t n = std::min(chunk, n_sites - k0);
+    double* x = data[k0];
+    centre(x, m, m, n, mean + k0);
+    standardize(x, m, m, n, sd + k0, z.data(), m);
+    acc(x, m, x, m, n, m, m, C[0], C.cols(), true);
+    acc(z.data(), m, z.data(), m, n, m, m, S[0], S.cols(), true);
+  }
+}
+
+void cross_chunk(double* x, size_t ldx, double* y, size_t ldy, size_t n, const double* mean,
+                 const double* sd, Matrix& C, Matrix& S, std::vector<double>& zx,
+                 std::vector<double>& zy, AccumulateFn acc) {
+  const size_t m = C.rows(), w = C.cols();
+  if (m == 0 || w == 0 || n == 0) return;
+  centre(x, ldx, m, n, mean);
+  centre(y, ldy, w, n, mean);
+  if (zx.size() < n * m) zx.resize(n * m);
+  if (zy.size() < n * w) zy.resize(n * w);
+  standardize(x, ldx, m, n, sd, zx.data(), m);
+  standardize(y, ldy, w, n, sd, zy.data(), w);
+  // acc[i][j] += x[k][i] * y[k][j]: row value times column value, which is
+  // the column value times the row value bit for bit.
+  acc(x, ldx, y, ldy, n, m, w, C[0], C.cols(), false);
+  acc(zx.data(), m, zy.data(), w, n, m, w, S[0], S.cols(), false);
+}
+
+void mirror_lower(Matrix& m) {
+  const size_t n = m.rows();
+  for (size_t j = 1; j < n; ++j)
+    for (size_t i = 0; i < j; ++i) m[i][j] = m[j][i];
+}
+
+}  // namespace gram

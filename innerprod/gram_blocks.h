@@ -1,0 +1,54 @@
+// Accumulation driver of the inner-product blocks: cuts the sites into chunks,
+// forms centred values (in place) and standardized values (in a panel) per
+// chunk, and hands site-major panels to the kernel. Each block cell carries
+// its partial sum from chunk to chunk, so the result equals the plain
+// site-by-site loop bit for bit (see gram_kernel.h).
+#pragma once
+
+#include "matrix.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace gram {
+
+// Signature of accumulate / accumulate_ref, so tests can run the driver on
+// either.
+using AccumulateFn = void (*)(const double* x, size_t ldx, const double* y, size_t ldy,
+                              size_t n_sites, size_t m, size_t n, double* acc, size_t ldc,
+                              bool lower);
+
+// Size of one standardized panel.
+constexpr size_t kPanelBytes = size_t{2} << 20;
+
+// Sites per chunk for panels `width` samples wide (at least 1).
+size_t chunk_sites(size_t width);
+
+// SD test of the standardized values: a site counts as constant unless its SD
+// is greater than 1e-10 (a NaN SD counts as constant).
+inline bool sd_is_zero(double sd) { return !(sd > 1e-10); }
+
+// p[k*ld + j] -= mean[k] for k < n, j < width.
+void centre(double* p, size_t ld, size_t width, size_t n, const double* mean);
+// z[k*ldz + j] = c[k*ldc + j] / sd[k], or 0.0 when sd_is_zero(sd[k]).
+void standardize(const double* c, size_t ldc, size_t width, size_t n, const double* sd, double* z,
+                 size_t ldz);
+
+// selfgram: rows [0, n_sites) of `data` hold raw values; they are centred in
+// place. Adds the lower triangles (with diagonal) of the centred and
+// standardized products to C and S (data.cols() square), `chunk` sites at a
+// time.
+void self_accumulate(Matrix& data, const double* mean, const double* sd, size_t n_sites,
+                     Matrix& C, Matrix& S, size_t chunk, AccumulateFn acc);
+
+// crossgram, one chunk of n sites: x (row block, C.rows() wide) and y (column
+// block, C.cols() wide) hold raw values and are centred in place; mean and sd
+// point at the chunk's first site. zx and zy are scratch panels.
+void cross_chunk(double* x, size_t ldx, double* y, size_t ldy, size_t n, const double* mean,
+                 const double* sd, Matrix& C, Matrix& S, std::vector<double>& zx,
+                 std::vector<double>& zy, AccumulateFn acc);
+
+// Copies the lower triangle of a square matrix onto the upper one.
+void mirror_lower(Matrix& m);
+
+}  // namespace gram

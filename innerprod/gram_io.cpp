@@ -1,0 +1,136 @@
+#include "gram_io.h"
+
+#include "gram_blocks.h"
+#include "gram_readers.h"
+#include "numformat.h"
+#include "numparse.h"
+#include "outfile.h"
+#include "sysutil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace gram {
+
+void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+long arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
+
+void check_block(const char* what, long first, long last) {
+  if (first < 1)
+    die(std::string(what) + ": first sample " + std::to_string(first) + " is below 1\n");
+  if (last < first)
+    die(std::string(what) + ": last sample " + std::to_string(last) +
+        " is below the first sample " + std::to_string(first) + "\n");
+}
+
+void check_in_list(const char* what, long last, const char* list_path) {
+  if (last > n_sample)
+    die(std::string(what) + ": last sample " + std::to_string(last) + " is beyond the " +
+        std::to_string(n_sample) + " samples of " + list_path + "\n");
+}
+
+void print_seconds(std::clock_t start) {
+  const float seconds = static_cast<float>(std::clock() - start) / 1000000;
+  std::printf("Seconds used since reading methylation files: %g\n", static_cast<double>(seconds));
+  std::fflush(stdout);
+}
+
+void print_zero_sd(const double* sd, size_t n, int copies) {
+  for (size_t k = 0; k < n; ++k) {
+    if (!sd_is_zero(sd[k])) continue;
+    for (int c = 0; c < copies; ++c)
+      std::printf(" Standardard deviation of site %zu is (very close to) zero: Loadings set to zero\n",
+                  k);
+  }
+}
+
+void write_block(const std::string& path, const Matrix& m) {
+  say("outfile named " + path + "  is written \n");
+  std::fflush(stdout);
+  OutFile f;
+  if (!f.open(path)) die_output(path, f.error());
+  char buf[num::kFormatBuf];
+  for (size_t r = 0; r < m.rows(); ++r) {
+    const double* row = m[r];
+    for (size_t c = 0; c < m.cols(); ++c) {
+      if (c) f.put(',');
+      f.write(buf, num::format_e15(buf, row[c]));
+    }
+    f.put('\n');
+  }
+  if (!f.commit()) die_output(path, f.error());
+}
+
+BlockStream::BlockStream(std::vector<std::string> paths, size_t n_samples, std::vector<long> sites,
+                         std::vector<std::string> des_paths)
+    : paths_(std::move(paths)),
+      n_samples_(n_samples),
+      n_chrom_(sites.size()),
+      sites_(std::move(sites)),
+      des_paths_(std::move(des_paths)) {
+  // Buffers of all open files together stay near 16 MB.
+  const size_t buf = std::clamp<size_t>((size_t{16} << 20) / std::max<size_t>(n_samples_, 1),
+                                        size_t{64} << 10, size_t{1} << 20);
+  in_.reserve(n_samples_);
+  for (size_t s = 0; s < n_samples_; ++s) in_.emplace_back(buf);
+}
+
+void BlockStream::open_chromosome() {
+  std::string_view header;
+  for (size_t s = 0; s < n_samples_; ++s) {
+    if (!in_[s].open(path(s).c_str())) die_not_open(path(s));
+    in_[s].next(header);
+  }
+  pos_ = 0;
+  open_ = true;
+}
+
+void BlockStream::close_chromosome() {
+  std::string_view line;
+  for (size_t s = 0; s < n_samples_; ++s) {
+    long lines = pos_;
+    while (in_[s].next(line)) ++lines;
+    if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
+    if (lines != sites_[q_]) die_line_count(path(s), lines, des_paths_[q_], sites_[q_]);
+    in_[s].close();
+  }
+  open_ = false;
+}
+
+void BlockStream::read(double* panel, size_t ld, size_t n) {
+  size_t filled = 0;
+  std::string_view line;
+  while (filled < n && q_ < n_chrom_) {
+    if (!open_) open_chromosome();
+    if (pos_ == sites_[q_]) {
+      close_chromosome();
+      ++q_;
+      continue;
+    }
+    const size_t take = std::min(n - filled, static_cast<size_t>(sites_[q_] - pos_));
+    for (size_t s = 0; s < n_samples_; ++s) {
+      double* cell = panel + filled * ld + s;
+      for (size_t r = 0; r < take; ++r, cell += ld) {
+        if (!in_[s].next(line)) {
+          if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
+          die_line_count(path(s), pos_ + static_cast<long>(r), des_paths_[q_], sites_[q_]);
+        }
+        *cell = cpg_value(line);
+      }
+    }
+    pos_ += static_cast<long>(take);
+    filled += take;
+  }
+}
+
+void BlockStream::finish() {
+  while (q_ < n_chrom_) {
+    if (!open_) open_chromosome();
+    close_chromosome();
+    ++q_;
+  }
+}
+
+}  // namespace gram
