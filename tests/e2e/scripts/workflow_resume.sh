@@ -21,16 +21,13 @@ trap cleanup EXIT
 cd "$tmp"
 wf_dataset
 
-# Starts the workflow in a process group of its own (job control on, which
-# also leaves SIGINT at its default, as in a terminal) and stops it with
-# signal $1 once $2 block files exist (one job at a time, so that most of the
-# road is still to do).
+# Starts the workflow in the background in a process group of its own (job
+# control on, which also leaves SIGINT at its default, as in a terminal) and
+# stops it with signal $1 once $2 block files exist (one job at a time, so
+# that most of the road is still to do).
 interrupt_after() {
   local signal=$1 want=$2 i
-  set -m
-  snakemake -s "$src/workflow/Snakefile" --configfile cfg.yaml --cores 1 >>run.log 2>&1 &
-  pgid=$!
-  set +m
+  pgid=$(set -m; snakemake -s "$src/workflow/Snakefile" --configfile cfg.yaml --cores 1 >>run.log 2>&1 & echo $!)
   for ((i = 0; i < 2400; i++)); do
     [ "$(find wf/blocks -name '*.csv' 2>/dev/null | wc -l)" -ge "$want" ] && break
     kill -0 "$pgid" 2>/dev/null || break
@@ -42,7 +39,7 @@ interrupt_after() {
     sleep 0.05
   done
   kill -KILL -- "-$pgid" 2>/dev/null || true
-  wait "$pgid" 2>/dev/null || true
+  while kill -0 -- "-$pgid" 2>/dev/null; do sleep 0.05; done
   pgid=
   [ -d wf/results/loadings ] && [ "$(ls wf/results/loadings | wc -l)" -eq 4 ] &&
     { cat run.log; echo "FAIL: the run ended before the interruption"; exit 1; }
@@ -55,6 +52,7 @@ stamps() { find wf/blocks -name '*.csv' -printf '%p %T@\n' | sort; }
 # 1. Ctrl-C after the first block job: snakemake stops its jobs, drops their
 #    incomplete outputs and releases its lock; a plain rerun carries on.
 interrupt_after INT 2
+grep -q "Terminating processes on user request" run.log || { cat run.log; echo "FAIL: Ctrl-C did not stop the run"; exit 1; }
 kept=$(stamps)
 [ -n "$kept" ] || { cat run.log; echo "FAIL: no block file survived the interruption"; exit 1; }
 
