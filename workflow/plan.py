@@ -281,8 +281,11 @@ def fit_block_size(n, run_sites, mem_mb):
 
 def as_dir(path):
     """A folder prefix with its trailing slash (the programs join prefixes
-    with nothing inserted)."""
-    return path if path.endswith("/") else path + "/"
+    with nothing inserted), without "./" or "//" pieces."""
+    norm = os.path.normpath(path) if path else "."
+    if norm == ".":
+        return ""  # the working folder
+    return norm if norm.endswith("/") else norm + "/"
 
 
 def as_int(config, key):
@@ -452,7 +455,7 @@ class Plan:
             + ", ".join(f"chr{c} {self.sites[c]}" for c in self.chroms),
             f"  runs           {len(self.runs)}: " + " ".join(self.run_name(r) for r in self.runs),
             f"  analyses       {' '.join(self.analyses)}, K = {self.k}",
-            f"  output folder  {self.out}",
+            f"  output folder  {self.out or 'the working folder'}",
             "  stage          jobs  estimated peak memory per job",
         ]
         total = 0

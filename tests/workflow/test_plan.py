@@ -129,6 +129,13 @@ class Files(unittest.TestCase):
                 plan.Plan(dict(config, **bad))
 
 
+class Folders(unittest.TestCase):
+    def test_out_prefix(self):
+        for given, want in (("wf", "wf/"), ("wf/", "wf/"), ("./wf", "wf/"), ("a//b/", "a/b/"),
+                            ("/x/y", "/x/y/"), (".", ""), ("", ""), ("/", "/")):
+            self.assertEqual(plan.as_dir(given), want, given)
+
+
 class Memory(unittest.TestCase):
     def test_block_jobs_follow_their_data(self):
         # crossgram holds both blocks' values at every site of its run
