@@ -29,4 +29,15 @@ void accumulate_ref(const double* x, size_t ldx, const double* y, size_t ldy, si
 // Name of the instruction set the fast kernel runs with on this machine.
 const char* kernel_isa();
 
+// Instruction-set versions of the fast kernel. accumulate() runs the widest
+// one this machine supports, chosen once by CPU detection.
+enum class Isa { sse2, avx2, avx512 };
+bool isa_available(Isa isa);
+const char* isa_name(Isa isa);
+
+// accumulate() forced onto one version (for tests and benchmarks). Returns
+// false, touching nothing, when this machine cannot run it.
+bool accumulate_isa(Isa isa, const double* x, size_t ldx, const double* y, size_t ldy,
+                    size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower);
+
 }  // namespace gram

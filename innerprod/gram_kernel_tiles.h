@@ -1,0 +1,47 @@
+// What each instruction-set version of the accumulation kernel hands to the
+// tiling driver (gram_kernel.cpp). Plain data only: the driver is compiled for
+// baseline x86-64 and must run no wider instruction than the chosen set.
+//
+// Operands of a micro-kernel:
+//   row values:  xp[k*xs + r], r < R: x itself (xs = ldx), or in the lower
+//                triangle a slice of the y pack (xs = nr)
+//   y panel of `nr` columns, packed and zero-padded:
+//                yp[k*nr + c], c < nr   (nr = nv * w)
+// A micro-kernel for R rows and V vectors updates the R x (V*w) tile at c
+// (row stride ldc): load it, add x_r * y_c site by site for k = 0..kc-1 with
+// a separate multiply and add, store it.
+#pragma once
+
+#include <cstddef>
+
+namespace gram::detail {
+
+using MicroKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
+                             size_t ldc);
+
+// The same over an edge tile: row r changes only its first lim[r] cells
+// and reads no other.
+using MaskedKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp,
+                              double* c, size_t ldc, const size_t* lim);
+
+// Copies columns [0, cols) of rows [0, kc) of src (row stride ld) into
+// panels of `width` columns, panel p at dst + p*width*kc, zero-padded.
+using PackPanels = void (*)(const double* src, size_t ld, size_t kc, size_t cols, size_t width,
+                            double* dst);
+
+struct KernelSet {
+  const char* name;
+  size_t mr;                // rows of the largest tile
+  size_t nv;                // vectors per tile row of the largest tile
+  size_t w;                 // doubles per vector
+  const MicroKernel* table; // table[(R-1)*nv + (V-1)] for R <= mr, V <= nv
+  const MaskedKernel* masked;  // same indexing; null when the set has no masked stores
+  PackPanels pack;
+};
+
+// Defined in the per-instruction-set units (compiled with their own flags).
+extern const KernelSet kernels_sse2;
+extern const KernelSet kernels_avx2;
+extern const KernelSet kernels_avx512;
+
+}  // namespace gram::detail
