@@ -2,6 +2,7 @@
 
 #include "numparse.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,14 +15,14 @@ struct LineReader::Plain {
   std::string line;
 };
 
-LineReader::LineReader(size_t buffer_size) : buf_((buffer_size < 64 ? 64 : buffer_size) + 1) {
-  reset_buffer();
-}
+// The buffer is allocated by open(); until then next() and next_field2()
+// report nothing.
+LineReader::LineReader(size_t buffer_size) : cap_(buffer_size < 64 ? 64 : buffer_size) {}
 
 LineReader::~LineReader() { close(); }
 
 LineReader::LineReader(LineReader&& o) noexcept
-    : fd_(o.fd_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
+    : fd_(o.fd_), cap_(o.cap_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
       eof_(o.eof_), err_(o.err_), lines_(o.lines_), plain_(std::move(o.plain_)) {
   o.fd_ = -1;
 }
@@ -47,7 +48,15 @@ bool LineReader::open(const char* path) {
     return false;
   }
   fd = 0;  // marks the reader open; the stream does the reading
+  if (buf_.empty()) buf_.resize(1);
 #else
+  // The buffer is allocated here, no larger than a regular file needs: a
+  // reader of a small file does not pay for clearing a large buffer. One
+  // byte more holds the sentinel.
+  size_t want = cap_;
+  if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<unsigned long long>(st.st_size) < cap_)
+    want = std::max<size_t>(64, static_cast<size_t>(st.st_size) + 1);
+  if (buf_.size() < want + 1) buf_.resize(want + 1);
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

@@ -63,9 +63,10 @@ class LineReader {
   struct Plain;  // the std::ifstream of the plain build
 
   int fd_ = -1;
+  size_t cap_;  // buffer size asked for; open() allocates up to it
   // Holds bytes [begin_, end_) of the file and one sentinel '\n' at end_, so
-  // the fused scan needs no bound test per byte (kept from construction on;
-  // the fast path runs only while a file is open).
+  // the fused scan needs no bound test per byte (set up by open(); the fast
+  // path runs only while a file is open).
   std::vector<char> buf_;
   size_t begin_ = 0;  // first unread byte
   size_t end_ = 0;    // one past the last valid byte

@@ -123,6 +123,16 @@ void OutFile::spill(const char* p, size_t n) {
   }
 }
 
+bool OutFile::flush() {
+  if (fd_ < 0) {
+    if (error_.empty()) error_ = "not open";
+    return false;
+  }
+  spill(nullptr, 0);
+  if (error_.empty() && fsync(fd_) != 0 && errno != EINVAL) fail(errno);
+  return error_.empty();
+}
+
 bool OutFile::commit() {
   if (fd_ < 0) {
     if (error_.empty()) error_ = "not open";

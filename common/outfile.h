@@ -29,6 +29,10 @@ class OutFile {
     if (used_ == buf_.size()) spill(nullptr, 0);
     buf_[used_++] = c;
   }
+  // Writes the buffered bytes to the temporary file and syncs it, so that a
+  // full disk shows here, before any file of a set is moved into place.
+  // False if anything failed since open().
+  bool flush();
   // Moves the finished file into place. False if anything failed since open().
   bool commit();
   void abort();

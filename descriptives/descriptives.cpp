@@ -5,6 +5,7 @@
 //
 // Usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>
 
+#include "des_readers.h"
 #include "linereader.h"
 #include "numformat.h"
 #include "numparse.h"
@@ -20,12 +21,7 @@
 #include <string_view>
 #include <vector>
 
-// Process-wide tables, filled by the readers and the site loop; they grow with
-// the input.
-std::vector<std::string> samplenames;
-long n_sample = 0;
-std::vector<int> coord;
-long n_coord = 0;
+// Process-wide tables of the site loop; they grow with the input.
 std::vector<double> mean_vector;
 std::vector<double> SD_vector;
 
@@ -33,7 +29,6 @@ namespace {
 
 // Read buffer of each sample's stream: small, since up to thousands are open.
 constexpr size_t kSampleBuffer = size_t{64} << 10;
-constexpr size_t kListBuffer = size_t{1} << 20;
 
 void say(std::string_view s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 void say_flush(std::string_view s) {
@@ -41,51 +36,11 @@ void say_flush(std::string_view s) {
   std::fflush(stdout);
 }
 
-[[noreturn]] void die_not_open(const std::string& path) {
-  die("file named " + path + "  is not open \n");
-}
-
-[[noreturn]] void die_read_error(const std::string& path, const LineReader& in) {
-  die("cannot read file named " + path + ": " + std::strerror(in.errno_value()) + "\n");
-}
-
 std::string methylation_path(const std::string& prefix, int chrom, const std::string& name) {
   return prefix + "chr" + std::to_string(chrom) + "/" + name + ".csv";
 }
 
 }  // namespace
-
-// Sample names, one per line, in list order; empty lines are skipped.
-void read_sample(const char* path) {
-  LineReader in(kListBuffer);
-  if (!in.open(path)) die_not_open(path);
-  samplenames.clear();
-  std::string_view line;
-  while (in.next(line))
-    if (!line.empty()) samplenames.emplace_back(line);
-  if (in.failed()) die_read_error(path, in);
-  n_sample = static_cast<long>(samplenames.size());
-}
-
-// Coordinates (field 1) of the coverage file's non-empty data lines, appended
-// from index n_coord; the header line is skipped.
-void read_coord(const char* path) {
-  LineReader in(kListBuffer);
-  if (!in.open(path)) die_not_open(path);
-  coord.resize(static_cast<size_t>(n_coord));
-  std::string_view line;
-  if (in.next(line)) {
-    while (in.next(line)) {
-      if (line.empty()) continue;
-      const char* b = line.data();
-      const void* c = std::memchr(b, ',', line.size());
-      const char* e = c ? static_cast<const char*>(c) : b + line.size();
-      coord.push_back(num::parse_int(b, e));
-      ++n_coord;
-    }
-  }
-  if (in.failed()) die_read_error(path, in);
-}
 
 int main(int argc, char** argv) {
   if (argc < 5)

@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
                                                            : ": centred data (covariance)");
   const std::string texts[3] = {ge::eigenval_text(values), ge::eigenvec_text(names, vecs),
                                 ge::pca_svg(title, names, groups, values, vecs)};
-  // Every output is created before any is committed, so an unwritable one
-  // stops the run with nothing written.
+  // Every output is created and written out (a full disk shows there) before
+  // any is committed, so an unwritable one stops the run with nothing written.
   // (exit() runs no destructors, so the temporaries are removed by hand.)
   OutFile out[3];
   auto fail = [&](int i) {
@@ -107,8 +107,10 @@ int main(int argc, char** argv) {
     if (!out[i].open(paths[i])) fail(i);
   for (int i = 0; i < 3; ++i) {
     out[i].write(texts[i]);
-    if (!out[i].commit()) fail(i);
+    if (!out[i].flush()) fail(i);
   }
+  for (int i = 0; i < 3; ++i)
+    if (!out[i].commit()) fail(i);
 
   std::fputs(ge::summary_text(n, used, values, 10).c_str(), stdout);
   std::printf("written: %s\n         %s\n         %s\n", paths[0].c_str(), paths[1].c_str(), paths[2].c_str());

@@ -168,8 +168,7 @@ int run(int argc, char** argv) {
 
   const std::string tag = std::to_string(a) + "." + std::to_string(b) + "_" + std::to_string(c) +
                           "." + std::to_string(d) + "_.csv";
-  gram::write_block(out_prefix + "rect_" + tag, centred_block);
-  gram::write_block(out_prefix + "rectst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + "rect_" + tag, centred_block, out_prefix + "rectst_" + tag, std_block);
   return 0;
 }
 

@@ -46,11 +46,14 @@ void print_zero_sd(const double* sd, size_t n, int copies) {
   }
 }
 
-void write_block(const std::string& path, const Matrix& m) {
+namespace {
+
+// Announces `path`, then writes the matrix to `f`'s temporary file and
+// flushes it; false on failure (f.error() says why).
+bool fill_block(OutFile& f, const std::string& path, const Matrix& m) {
   say("outfile named " + path + "  is written \n");
   std::fflush(stdout);
-  OutFile f;
-  if (!f.open(path)) die_output(path, f.error());
+  if (!f.open(path)) return false;
   char buf[num::kFormatBuf];
   for (size_t r = 0; r < m.rows(); ++r) {
     const double* row = m[r];
@@ -60,7 +63,30 @@ void write_block(const std::string& path, const Matrix& m) {
     }
     f.put('\n');
   }
-  if (!f.commit()) die_output(path, f.error());
+  return f.flush();
+}
+
+}  // namespace
+
+void write_block(const std::string& path, const Matrix& m) {
+  OutFile f;
+  if (!fill_block(f, path, m) || !f.commit()) die_output(path, f.error());
+}
+
+void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
+                      const Matrix& m2) {
+  OutFile f1, f2;
+  // exit() runs no destructors: remove both temporaries before dying.
+  auto fail = [&](OutFile& f, const std::string& path) {
+    const std::string reason = f.error();
+    f1.abort();
+    f2.abort();
+    die_output(path, reason);
+  };
+  if (!fill_block(f1, path1, m1)) fail(f1, path1);
+  if (!fill_block(f2, path2, m2)) fail(f2, path2);
+  if (!f1.commit()) fail(f1, path1);
+  if (!f2.commit()) fail(f2, path2);
 }
 
 BlockStream::BlockStream(std::vector<std::string> paths, size_t n_samples, std::vector<long> sites,

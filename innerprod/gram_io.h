@@ -36,6 +36,11 @@ void print_zero_sd(const double* sd, size_t n, int copies);
 // row, values as %.15e separated by ",", each row ending in "\n". The file
 // appears whole or not at all; on failure the process exits 255.
 void write_block(const std::string& path, const Matrix& m);
+// The two blocks of a run (centred, standardized), each written as above;
+// both are written out before either is moved into place, so a failure
+// leaves earlier files of both names as they were.
+void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
+                      const Matrix& m2);
 
 // Reads the methylation files of a sample block in step, a chunk of sites at
 // a time, into a site-major panel, keeping one file per sample open (those

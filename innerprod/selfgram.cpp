@@ -93,8 +93,7 @@ int run(int argc, char** argv) {
   gram::mirror_lower(centred_block);
   gram::mirror_lower(std_block);
   const std::string tag = std::to_string(first) + "." + std::to_string(last) + "_.csv";
-  gram::write_block(out_prefix + "diag_" + tag, centred_block);
-  gram::write_block(out_prefix + "diagst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + "diag_" + tag, centred_block, out_prefix + "diagst_" + tag, std_block);
   return 0;
 }
 

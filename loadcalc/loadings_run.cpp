@@ -20,6 +20,19 @@ std::string eigenfiles_label;
 std::vector<double> constant;
 Matrix loadings;
 
+// Field 2 of a methylation line: after the first comma up to the second (or
+// the end of the line); a line without a comma is field 2 as a whole.
+double site_value(std::string_view line) {
+  if (line.empty()) return 0.0;  // as atof("")
+  const char* b = line.data();
+  const char* e = b + line.size();
+  const char* p1 = static_cast<const char*>(std::memchr(b, ',', line.size()));
+  if (!p1) return num::parse_double(b, e);
+  ++p1;
+  const char* p2 = static_cast<const char*>(std::memchr(p1, ',', static_cast<size_t>(e - p1)));
+  return num::parse_double(p1, p2 ? p2 : e);
+}
+
 namespace {
 
 constexpr size_t kStreamBuffer = size_t{64} << 10;  // per sample; n streams are open at once

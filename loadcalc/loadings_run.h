@@ -8,6 +8,7 @@
 #include "matrix.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern std::string eigenfiles_label;
@@ -15,6 +16,11 @@ extern std::string eigenfiles_label;
 extern std::vector<double> constant;
 // loadings[s][k]: loading of site s on component k + 1; one row per site read.
 extern Matrix loadings;
+
+// Field 2 of a methylation line as atof reads it: after the first comma up to
+// the second (or the end of the line); a line without a comma is field 2 as a
+// whole.
+double site_value(std::string_view line);
 
 enum class SiteValues { standardized, centred };
 

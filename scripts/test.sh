@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 scripts/deps.sh
+scripts/ensure_snakemake.sh
 
 echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -101,4 +101,41 @@ TEST(OutFile, FileSizeLimitIsAWriteErrorNotACrash) {
   EXPECT_EQ(entries(d), 1);
 }
 
+// flush() shows a write failure while the file is still a temporary, so a
+// set of files can be given up whole; after a good flush, commit() finishes.
+TEST(OutFile, FlushReportsFailureBeforeAnythingIsMoved) {
+  std::string d = fresh_dir("flush");
+  { std::ofstream(d + "a.csv") << "earlier a"; }
+  { std::ofstream(d + "b.csv") << "earlier b"; }
+  struct rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  OutFile a, b;
+  ASSERT_TRUE(a.open(d + "a.csv"));
+  ASSERT_TRUE(b.open(d + "b.csv"));
+  a.write("small\n");
+  b.write(std::string(1 << 16, 'y'));
+  const bool a_ok = a.flush(), b_ok = b.flush();
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(a_ok);
+  EXPECT_FALSE(b_ok);
+  EXPECT_FALSE(b.error().empty());
+  EXPECT_EQ(slurp(d + "a.csv"), "earlier a");  // nothing moved by flush
+  a.abort();
+  b.abort();
+  EXPECT_EQ(slurp(d + "b.csv"), "earlier b");
+  EXPECT_EQ(entries(d), 2);
+
+  OutFile c;
+  ASSERT_TRUE(c.open(d + "a.csv"));
+  c.write("new\n");
+  EXPECT_TRUE(c.flush());
+  EXPECT_TRUE(c.commit());
+  EXPECT_EQ(slurp(d + "a.csv"), "new\n");
+  OutFile closed;
+  EXPECT_FALSE(closed.flush());
+}
+
 }  // namespace

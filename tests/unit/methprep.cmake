@@ -1,0 +1,2 @@
+methpca_unit_test(test_methprep unit/methprep_test.cpp)
+target_link_libraries(test_methprep PRIVATE methprep_core)

@@ -1,0 +1,160 @@
+"""Unit tests of workflow/plan.py: blocks, runs, sample list, site counts,
+memory fit and the file names the Snakefile relies on."""
+
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "workflow"))
+import plan  # noqa: E402
+
+
+class Blocks(unittest.TestCase):
+    def test_by_count_balanced_and_consecutive(self):
+        self.assertEqual(plan.blocks_by_count(11, 3), [(1, 3), (4, 7), (8, 11)])
+        self.assertEqual(plan.blocks_by_count(12, 3), [(1, 4), (5, 8), (9, 12)])
+        self.assertEqual(plan.blocks_by_count(2, 5), [(1, 1), (2, 2)])
+        for n in range(1, 40):
+            for m in range(1, n + 1):
+                b = plan.blocks_by_count(n, m)
+                self.assertEqual(len(b), m)
+                self.assertEqual(b[0][0], 1)
+                self.assertEqual(b[-1][1], n)
+                self.assertTrue(all(b[i][1] + 1 == b[i + 1][0] for i in range(m - 1)))
+                sizes = [y - x + 1 for x, y in b]
+                self.assertLessEqual(max(sizes) - min(sizes), 1)
+
+    def test_of_size_last_smaller(self):
+        self.assertEqual(plan.blocks_of_size(10, 4), [(1, 4), (5, 8), (9, 10)])
+        self.assertEqual(plan.blocks_of_size(3, 5), [(1, 3)])
+
+
+class Chromosomes(unittest.TestCase):
+    def test_forms(self):
+        self.assertEqual(plan.parse_chromosomes("1-3"), [1, 2, 3])
+        self.assertEqual(plan.parse_chromosomes([5, 1, "2-3", 3]), [1, 2, 3, 5])
+        self.assertEqual(plan.parse_chromosomes("7"), [7])
+        for bad in ("x", "3-1", [], "-2"):
+            with self.assertRaises(plan.PlanError):
+                plan.parse_chromosomes(bad)
+
+    def test_runs(self):
+        chroms = [1, 2, 3, 5]
+        self.assertEqual(plan.parse_runs("per_chromosome", chroms), [(1, 1), (2, 2), (3, 3), (5, 5)])
+        # a block program reads every chromosome from first to last, so a gap splits "all"
+        self.assertEqual(plan.parse_runs("all", chroms), [(1, 3), (5, 5)])
+        self.assertEqual(plan.parse_runs(["5", "1-3"], chroms), [(1, 3), (5, 5)])
+        for bad in (["1-2"], ["1-3", "3-5"], ["1-5"], ["1-3", "5", "5"], "some", ["a-b"]):
+            with self.assertRaises(plan.PlanError):
+                plan.parse_runs(bad, chroms)
+
+
+class Files(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def write(self, name, data):
+        path = os.path.join(self.dir.name, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_sample_list(self):
+        self.assertEqual(plan.read_sample_list(self.write("a", b"A\nB\n")), ["A", "B"])
+        self.assertEqual(plan.read_sample_list(self.write("b", b"A\nB")), ["A", "B"])
+        self.assertEqual(plan.read_sample_list(self.write("c", b"A\r\nB\n")), ["A\r", "B"])
+        for data in (b"A\n\nB\n", b"A\n\n", b""):
+            with self.assertRaises(plan.PlanError):
+                plan.read_sample_list(self.write("d", data))
+        with self.assertRaises(plan.PlanError):
+            plan.read_sample_list(os.path.join(self.dir.name, "missing"))
+
+    def test_data_lines(self):
+        self.assertEqual(plan.count_data_lines(self.write("m1", b"h\n1,0.5\n2,0.5\n")), 2)
+        self.assertEqual(plan.count_data_lines(self.write("m2", b"h\n1,0.5\n2,0.5")), 2)
+        self.assertEqual(plan.count_data_lines(self.write("m3", b"h\n")), 0)
+        self.assertEqual(plan.count_data_lines(self.write("m4", b"")), 0)
+
+    def test_site_cache_follows_changes(self):
+        path = self.write("m", b"h\n1,0\n")
+        cache = os.path.join(self.dir.name, "cache", "sites.json")
+        self.assertEqual(plan.count_sites([path], cache), [1])
+        self.assertTrue(os.path.exists(cache))
+        self.write("m", b"h\n1,0\n2,0\n3,0\n")
+        self.assertEqual(plan.count_sites([path], cache), [3])
+
+    def test_plan_names(self):
+        names = [f"S{i}" for i in range(1, 8)]
+        self.write("samples.txt", "".join(n + "\n" for n in names).encode())
+        for c in (1, 2):
+            for n in names:
+                self.write(f"meth/chr{c}/{n}.csv", b"h\n" + b"1,0.5\n" * (10 * c))
+        cwd = os.getcwd()
+        os.chdir(self.dir.name)
+        self.addCleanup(os.chdir, cwd)
+        config = {"meth_prefix": "meth/", "samples": "samples.txt", "chromosomes": "1-2",
+                  "block_size": 3, "runs": "all", "K": 2, "analyses": ["cen", "std"],
+                  "label": "x", "out": "o", "bin_dir": "/b"}
+        p = plan.Plan(config)
+        self.assertEqual(p.blocks, [(1, 3), (4, 6), (7, 7)])
+        self.assertEqual(p.layout, "n7_size3")
+        self.assertEqual(p.runs, [(1, 2)])
+        self.assertEqual(p.sites, {1: 10, 2: 20})
+        self.assertEqual(p.analyses, ["std", "cen"])
+        self.assertEqual(p.selfgram_files((1, 2), (4, 6)),
+                         ["o/blocks/n7_size3/chr1-2/diag_4.6_.csv", "o/blocks/n7_size3/chr1-2/diagst_4.6_.csv"])
+        self.assertEqual(p.crossgram_files((1, 2), (1, 3), (7, 7)),
+                         ["o/blocks/n7_size3/chr1-2/rect_1.3_7.7_.csv", "o/blocks/n7_size3/chr1-2/rectst_1.3_7.7_.csv"])
+        self.assertEqual(len(p.block_files("std")), 3 + 3)
+        self.assertTrue(all("st_" in f for f in p.block_files("std")))
+        self.assertFalse(any("st_" in f for f in p.block_files("cen")))
+        self.assertEqual(p.loadings_file("cen", 2), "o/results/loadings/x_cen_loadings_chr2.csv")
+        self.assertEqual(p.eigen_files("std")[:2], ["o/results/x_std_eigenval.csv", "o/results/x_std_eigenvec.csv"])
+        self.assertEqual(p.meth_files([1, 2], 2, 3),
+                         ["meth/chr1/S2.csv", "meth/chr2/S2.csv", "meth/chr1/S3.csv", "meth/chr2/S3.csv"])
+        stages = {s: (jobs, mb) for s, jobs, mb in p.stages()}
+        self.assertEqual(stages["selfgram"][0], 3)
+        self.assertEqual(stages["crossgram"][0], 3)
+        self.assertEqual(stages["stdweights"][0], 2)
+        self.assertIn("blocks         3 of 1 to 3 samples (block_size 3)", p.text())
+
+        p = plan.Plan(dict(config, block_size=0, n_blocks=3, runs="per_chromosome"))
+        self.assertEqual(p.layout, "n7_count3")
+        self.assertEqual(p.blocks, [(1, 2), (3, 4), (5, 7)])
+        for bad in ({"K": 8}, {"K": 0}, {"label": "a/b"}, {"analyses": ["pca"]}, {"mem_mb_per_job": 1, "block_size": 0}):
+            with self.assertRaises(plan.PlanError, msg=str(bad)):
+                plan.Plan(dict(config, **bad))
+
+
+class Folders(unittest.TestCase):
+    def test_out_prefix(self):
+        for given, want in (("wf", "wf/"), ("wf/", "wf/"), ("./wf", "wf/"), ("a//b/", "a/b/"),
+                            ("/x/y", "/x/y/"), (".", ""), ("", ""), ("/", "/")):
+            self.assertEqual(plan.as_dir(given), want, given)
+
+
+class Memory(unittest.TestCase):
+    def test_block_jobs_follow_their_data(self):
+        # crossgram holds both blocks' values at every site of its run
+        self.assertGreater(plan.mem_crossgram(10**6, 100, 100), plan.mem_selfgram(10**6, 100))
+        self.assertGreaterEqual(plan.mem_crossgram(10**6, 100, 100) - plan.BASE_MB,
+                                (10**6 * 200 * 8) * plan.SLACK // plan.MIB)
+        self.assertGreater(plan.mem_loadings(10**6, 100, 20), plan.mem_loadings(10**6, 100, 10))
+
+    def test_fit_is_the_largest_that_fits(self):
+        runs = [2_000_000] * 3
+        for mem in (200, 1000, 4000, 16000):
+            b = plan.fit_block_size(1500, runs, mem)
+            self.assertGreater(b, 0)
+            self.assertLessEqual(plan.block_jobs_peak(plan.blocks_of_size(1500, b), runs), mem)
+            if b < 1500:
+                self.assertGreater(plan.block_jobs_peak(plan.blocks_of_size(1500, b + 1), runs), mem)
+        self.assertEqual(plan.fit_block_size(1500, runs, 10), 0)
+        self.assertEqual(plan.fit_block_size(20, [100], 10**6), 20)
+
+
+if __name__ == "__main__":
+    unittest.main()
