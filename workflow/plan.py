@@ -61,10 +61,10 @@ class PlanError(Exception):
 
 # ---------------------------------------------------------------- config
 
-def parse_chromosomes(spec):
+def parse_chromosomes(value):
     """Chromosome numbers from a list of numbers and ranges ("1-22", [1, 2, "5-7"]),
     ascending, each once."""
-    items = spec if isinstance(spec, list) else str(spec).replace(",", " ").split()
+    items = value if isinstance(value, list) else str(value).replace(",", " ").split()
     chroms = set()
     for item in items:
         text = str(item).strip()
@@ -93,19 +93,19 @@ def consecutive_stretches(chroms):
     return runs
 
 
-def parse_runs(spec, chroms):
+def parse_runs(value, chroms):
     """Runs of chromosomes for the block jobs, as (first, last) pairs covering
     every chromosome exactly once. "per_chromosome": one run each; "all": one
     run of all of them (one per stretch of consecutive numbers, since a block
     program reads every chromosome from first to last); or a list of ranges."""
-    if spec in ("per_chromosome", "per-chromosome"):
+    if value in ("per_chromosome", "per-chromosome"):
         return [(c, c) for c in chroms]
-    if spec == "all":
+    if value == "all":
         return consecutive_stretches(chroms)
-    if not isinstance(spec, list) or not spec:
+    if not isinstance(value, list) or not value:
         raise PlanError("runs: give per_chromosome, all, or a list of ranges such as [1-11, 12-22]")
     runs = []
-    for item in spec:
+    for item in value:
         text = str(item).strip()
         try:
             a, _, b = text.partition("-")
@@ -119,7 +119,7 @@ def parse_runs(spec, chroms):
     for first, last in runs:
         covered.extend(range(first, last + 1))
     if sorted(covered) != list(chroms):
-        raise PlanError(f"runs: {spec} must cover the chromosomes {format_chroms(chroms)} "
+        raise PlanError(f"runs: {value} must cover the chromosomes {format_chroms(chroms)} "
                         "exactly once, each run a stretch of consecutive chromosomes")
     return sorted(runs)
 
