@@ -54,14 +54,7 @@ int run(int argc, char** argv) {
   // Timing starts before any file is read.
   const std::clock_t start = std::clock();
 
-  std::vector<long> des_sites;
-  std::vector<std::string> des_paths;
-  for (long chr = first_chr; chr <= last_chr; ++chr) {
-    des_paths.push_back(des_prefix + "des_chr" + std::to_string(chr) + ".csv");
-    const long before = start_coord;
-    read_mean_sd(des_paths.back().c_str());
-    des_sites.push_back(start_coord - before);
-  }
+  const gram::RunDescriptives des = gram::read_run_descriptives(des_prefix, first_chr, last_chr);
   tot_coord = start_coord;
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
@@ -70,37 +63,19 @@ int run(int argc, char** argv) {
   gram::check_in_list("row block", b, sample_file);
   gram::check_in_list("column block", d, sample_file);
 
-  const size_t n_chrom = des_paths.size();
-  auto meth_path = [&](long s, size_t q) {
-    return meth_prefix + "chr" + std::to_string(first_chr + static_cast<long>(q)) + "/" +
-           samplenames[static_cast<size_t>(s - 1)] + ".csv";
-  };
+  const size_t n_chrom = des.paths.size();
 
   // Row block, held whole.
   n_rows = b - a + 1;
   sizeMatrix(cpg_data_row, tot_coord + 10, n_rows);
-  i_sample = 0;
-  for (long s = a; s <= b; ++s) {
-    start_coord = 0;
-    for (size_t q = 0; q < n_chrom; ++q) {
-      const std::string path = meth_path(s, q);
-      if (!can_open(path.c_str())) die_not_open(path);
-      const long before = start_coord;
-      read_cpg_data_row(path.c_str());
-      if (start_coord - before != des_sites[q])
-        die_line_count(path, start_coord - before, des_paths[q], des_sites[q]);
-      gram::say("file named " + path + "  is read  \n");
-      std::fflush(stdout);
-    }
-    ++i_sample;
-  }
+  gram::read_block_printing(meth_prefix, des, a, b, read_cpg_data_row);
 
   // Column block: every file must open, checked in reading order.
   n_cols = d - c + 1;
   std::vector<std::string> col_paths;
   for (long s = c; s <= d; ++s)
     for (size_t q = 0; q < n_chrom; ++q) {
-      col_paths.push_back(meth_path(s, q));
+      col_paths.push_back(gram::meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1)]));
       if (!can_open(col_paths.back().c_str())) die_not_open(col_paths.back());
     }
   const long file_limit = raise_open_file_limit();
@@ -119,7 +94,7 @@ int run(int argc, char** argv) {
         const std::string& path = col_paths[static_cast<size_t>(s - c) * n_chrom + q];
         const long before = start_coord;
         read_cpg_data_col(path.c_str());
-        if (start_coord - before != des_sites[q] && bad_path.empty()) {
+        if (start_coord - before != des.sites[q] && bad_path.empty()) {
           bad_path = path;
           bad_lines = start_coord - before;
           bad_q = q;
@@ -139,14 +114,14 @@ int run(int argc, char** argv) {
   // Each constant site is reported twice (row and column values), in site
   // order, before the sums are formed.
   gram::print_zero_sd(sd_vector.data(), static_cast<size_t>(tot_coord), 2);
-  if (!bad_path.empty()) die_line_count(bad_path, bad_lines, des_paths[bad_q], des_sites[bad_q]);
+  if (!bad_path.empty()) die_line_count(bad_path, bad_lines, des.paths[bad_q], des.sites[bad_q]);
 
   const size_t n_sites = static_cast<size_t>(tot_coord);
   const size_t ldx = static_cast<size_t>(n_rows), ldy = static_cast<size_t>(n_cols);
   const size_t chunk = gram::chunk_sites(std::max(ldx, ldy));
   std::vector<double> zx, zy;
   if (streamed) {
-    gram::BlockStream cols(std::move(col_paths), ldy, des_sites, des_paths);
+    gram::BlockStream cols(std::move(col_paths), ldy, des.sites, des.paths);
     sizeMatrix(cpg_data_col, static_cast<long>(std::min(chunk, std::max<size_t>(n_sites, 1))),
                n_cols);
     for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {

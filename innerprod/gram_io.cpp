@@ -158,4 +158,41 @@ void BlockStream::finish() {
   }
 }
 
+RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_chr, long last_chr) {
+  RunDescriptives des;
+  des.first_chr = first_chr;
+  for (long chr = first_chr; chr <= last_chr; ++chr) {
+    des.paths.push_back(des_prefix + "des_chr" + std::to_string(chr) + ".csv");
+    const long before = start_coord;
+    read_mean_sd(des.paths.back().c_str());
+    des.sites.push_back(start_coord - before);
+  }
+  return des;
+}
+
+std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des, size_t q,
+                      const std::string& name) {
+  return meth_prefix + "chr" + std::to_string(des.first_chr + static_cast<long>(q)) + "/" + name +
+         ".csv";
+}
+
+void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
+                         long last, void (*reader)(const char*)) {
+  i_sample = 0;
+  for (long s = first; s <= last; ++s) {
+    start_coord = 0;
+    for (size_t q = 0; q < des.paths.size(); ++q) {
+      const std::string path = meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1)]);
+      if (!can_open(path.c_str())) die_not_open(path);
+      const long before = start_coord;
+      reader(path.c_str());
+      if (start_coord - before != des.sites[q])
+        die_line_count(path, start_coord - before, des.paths[q], des.sites[q]);
+      say("file named " + path + "  is read  \n");
+      std::fflush(stdout);
+    }
+    ++i_sample;
+  }
+}
+
 }  // namespace gram

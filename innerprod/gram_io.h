@@ -42,6 +42,28 @@ void write_block(const std::string& path, const Matrix& m);
 void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
                       const Matrix& m2);
 
+// The descriptives of a run of chromosomes, read with read_mean_sd in
+// ascending order (sites end to end in the site tables): each chromosome's
+// file path and number of sites, to check its methylation files against.
+struct RunDescriptives {
+  long first_chr = 0;
+  std::vector<std::string> paths;
+  std::vector<long> sites;
+};
+RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_chr, long last_chr);
+
+// Path of the methylation file of chromosome first_chr + q for `name`.
+std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des, size_t q,
+                      const std::string& name);
+
+// Reads sample positions first..last (1-based in the sample list) into the
+// columns of the caller's data matrix with `reader` (read_cpg_data or
+// read_cpg_data_row), chromosome by chromosome: every file must open and hold
+// exactly its chromosome's number of sites; after each file prints
+// "file named <path>  is read  \n" and flushes.
+void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
+                         long last, void (*reader)(const char*));
+
 // Reads the methylation files of a sample block in step, a chunk of sites at
 // a time, into a site-major panel, keeping one file per sample open (those
 // of one chromosome). Every file of chromosome q must hold exactly sites[q]

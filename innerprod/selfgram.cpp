@@ -38,16 +38,7 @@ int run(int argc, char** argv) {
   const long last = gram::arg_int(argv[8]);
   gram::check_block("sample block", first, last);
 
-  // Descriptives of the run, chromosomes end to end; each chromosome's count
-  // is kept to check its methylation files against.
-  std::vector<long> des_sites;
-  std::vector<std::string> des_paths;
-  for (long chr = first_chr; chr <= last_chr; ++chr) {
-    des_paths.push_back(des_prefix + "des_chr" + std::to_string(chr) + ".csv");
-    const long before = start_coord;
-    read_mean_sd(des_paths.back().c_str());
-    des_sites.push_back(start_coord - before);
-  }
+  const gram::RunDescriptives des = gram::read_run_descriptives(des_prefix, first_chr, last_chr);
   tot_coord = start_coord;
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
@@ -58,22 +49,7 @@ int run(int argc, char** argv) {
   const std::clock_t start = std::clock();
   n_rows = last - first + 1;
   sizeMatrix(cpg_data, tot_coord + 10, n_rows);
-  i_sample = 0;
-  for (long s = first; s <= last; ++s) {
-    start_coord = 0;
-    for (size_t q = 0; q < des_paths.size(); ++q) {
-      const std::string path = meth_prefix + "chr" + std::to_string(first_chr + static_cast<long>(q)) +
-                               "/" + samplenames[static_cast<size_t>(s - 1)] + ".csv";
-      if (!can_open(path.c_str())) die_not_open(path);
-      const long before = start_coord;
-      read_cpg_data(path.c_str());
-      if (start_coord - before != des_sites[q])
-        die_line_count(path, start_coord - before, des_paths[q], des_sites[q]);
-      gram::say("file named " + path + "  is read  \n");
-      std::fflush(stdout);
-    }
-    ++i_sample;
-  }
+  gram::read_block_printing(meth_prefix, des, first, last, read_cpg_data);
   gram::print_seconds(start);
   gram::say("Finish reading files. Start the computing of inner product matirx...\n");
   std::fflush(stdout);
