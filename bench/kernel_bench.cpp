@@ -4,8 +4,10 @@
 //   ref/<m>/<full|lower>        the plain loop gram::accumulate_ref
 //   accumulate/<m>/<...>        gram::accumulate (the version chosen at run time)
 //   isa/<isa>/<m>/<...>         gram::accumulate_isa forced onto one version
-// Each kernel call covers one chunk of kSites sites of an m x m block (full:
-// two different sample blocks; lower: one block, lower triangle). At the end
+// Each kernel call covers one panel of an m x m block, as many sites as the
+// programs put in one call (gram::chunk_sites: about 2 MB of values per
+// sample block, so the panel is cache-resident as it is there; full: two
+// different sample blocks; lower: one block, lower triangle). At the end
 // a table gives each kernel's rate as a share of the chosen version's peak
 // and as a multiple of the plain loop (medians when run with repetitions).
 #include <benchmark/benchmark.h>
@@ -16,12 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "gram_blocks.h"
 #include "gram_kernel.h"
 #include "kernel_peak.h"
 
 namespace {
 
-constexpr size_t kSites = 4096;
 constexpr const char* kCells = "cells/s";
 
 const kbench::Peak* peak_of(gram::Isa isa) {
@@ -48,7 +50,8 @@ struct Block {
 Block make_block(size_t m) {
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  Block b{std::vector<double>(kSites * m), std::vector<double>(kSites * m),
+  const size_t sites = gram::chunk_sites(m);
+  Block b{std::vector<double>(sites * m), std::vector<double>(sites * m),
           std::vector<double>(m * m, 0.0)};
   for (double& v : b.x) v = u(rng);
   for (double& v : b.y) v = u(rng);
@@ -59,19 +62,20 @@ Block make_block(size_t m) {
 void bm_kernel(benchmark::State& state, int which, size_t m, bool lower) {
   Block b = make_block(m);
   const double* y = lower ? b.x.data() : b.y.data();
+  const size_t sites = gram::chunk_sites(m);
   for (auto _ : state) {
     if (which == -1)
-      gram::accumulate_ref(b.x.data(), m, y, m, kSites, m, m, b.acc.data(), m, lower);
+      gram::accumulate_ref(b.x.data(), m, y, m, sites, m, m, b.acc.data(), m, lower);
     else if (which == -2)
-      gram::accumulate(b.x.data(), m, y, m, kSites, m, m, b.acc.data(), m, lower);
+      gram::accumulate(b.x.data(), m, y, m, sites, m, m, b.acc.data(), m, lower);
     else
-      gram::accumulate_isa(gram::Isa(which), b.x.data(), m, y, m, kSites, m, m, b.acc.data(), m,
+      gram::accumulate_isa(gram::Isa(which), b.x.data(), m, y, m, sites, m, m, b.acc.data(), m,
                            lower);
     benchmark::ClobberMemory();
   }
   const double cells = lower ? double(m) * (m + 1) / 2 : double(m) * m;
   state.counters[kCells] =
-      benchmark::Counter(cells * kSites * state.iterations(), benchmark::Counter::kIsRate);
+      benchmark::Counter(cells * sites * state.iterations(), benchmark::Counter::kIsRate);
 }
 
 // Console output plus the ratio table at the end.

@@ -3,16 +3,24 @@
 // gram_kernel_{sse2,avx2,avx512}.cpp.
 //
 // Blocking, per call: sites in chunks of kKc; per chunk, y is packed into
-// panels of nr columns (about 0.5 MB for 500 samples); then for each block of
-// rows (kMc rows, their x values stay in L2), for each y panel (stays in L1),
-// for each run of mr rows: one micro-kernel call updates an mr x nr tile of
-// acc over the chunk's sites. The mr row values of a site are contiguous in x
-// already, so the micro-kernel reads them in place (in the lower triangle,
-// from the y pack, which holds the same values). Each cell sees its sites in ascending
-// order, one product and one add per site, with its sum carried in acc from
-// chunk to chunk: the result is that of accumulate_ref, bit for bit.
+// panels of nr columns (about 0.5 MB for 500 samples; blocks of up to 128
+// samples skip the copy and read y in place); then for each block of rows
+// (kMc rows, their x values stay in L2), for each y panel (stays in L1), for
+// each run of mr rows: one micro-kernel call updates an mr x nr tile of acc
+// over the chunk's sites. The mr row values of a site are contiguous in x
+// already, so the micro-kernel reads them in place (in the lower triangle of
+// a packed y, from the pack, which holds the same values). Each cell sees its
+// sites in ascending order, one product and one add per site, with its sum
+// carried in acc from chunk to chunk: the result is that of accumulate_ref,
+// bit for bit.
+//
+// No software prefetch: the programs call this on a panel of about 2 MB that
+// they have just centred or standardized, so its values come from L2/L3 and
+// the hardware prefetcher keeps up; prefetch instructions only took issue
+// slots (bench_kernel: 5-10 points of peak at 100 samples, none gained at 500).
 #include "gram_kernel.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +35,7 @@ using detail::KernelSet;
 constexpr size_t kKc = 128;  // sites per packed chunk
 constexpr size_t kMc = 384;  // rows per block (a multiple of every version's mr)
 constexpr size_t kMaxMr = 16, kMaxNr = 32;  // bounds of every version's tile
+constexpr size_t kInPlaceBytes = 1024;       // longest y row read without packing
 
 size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
 
@@ -45,37 +54,6 @@ double* workspace(size_t doubles) {
   return reinterpret_cast<double*>((p + 63) & ~uintptr_t(63));
 }
 
-// Walks the cache lines of rows [0, rows) of a site-major panel and prefetches
-// a few per step: the next chunk's values arrive while this chunk computes,
-// so packing y and reading x in place do not wait on memory.
-struct Ahead {
-  const char* base = nullptr;
-  size_t ld = 0, row_bytes = 0, rows = 0, r = 0;
-  uintptr_t line = 0, end = 0;
-
-  void start(const double* p, size_t ld_doubles, size_t cols, size_t n_rows) {
-    base = reinterpret_cast<const char*>(p);
-    ld = ld_doubles * sizeof(double);
-    row_bytes = cols * sizeof(double);
-    rows = n_rows;
-    r = 0;
-    line = end = 0;
-  }
-  void step(size_t lines) {
-    for (; lines > 0; --lines) {
-      if (line >= end) {
-        if (r >= rows) return;
-        auto row = reinterpret_cast<uintptr_t>(base + r * ld);
-        line = row & ~uintptr_t(63);
-        end = row + row_bytes;
-        ++r;
-      }
-      __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 3);
-      line += 64;
-    }
-  }
-};
-
 void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size_t ldy,
          size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
   if (n_sites == 0 || m == 0 || n == 0) return;
@@ -84,40 +62,41 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
     accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
     return;
   }
-  // In the lower triangle x == y: the row values are read from the y pack
-  // (already in cache), the R rows of a tile being a slice of one y panel.
-  // Otherwise they are read in place from x.
-  const bool shared = lower && x == y && ldx == ldy && nr % mr == 0;
+  // Short rows of y (small blocks) are read in place, panel by panel, with
+  // only the columns after the last whole panel copied into a zero-padded
+  // edge panel; longer rows are packed, as a site's panel then lies on a page
+  // of its own. In the lower triangle of a packed y (x == y), the row values
+  // are read from the pack (already in cache), the R rows of a tile being a
+  // slice of one y panel. Otherwise they are read in place from x.
+  const bool in_place = ldy * sizeof(double) <= kInPlaceBytes;
+  const bool shared = !in_place && lower && x == y && ldx == ldy && nr % mr == 0;
   const size_t kc_max = n_sites < kKc ? n_sites : kKc;
-  double* yp = workspace(ceil_div(n, nr) * nr * kc_max);
+  const size_t n_full = in_place ? n / nr * nr : 0;  // columns read in place
+  double* yp = workspace(ceil_div(n - n_full, nr) * nr * kc_max);
+  const size_t edge = n - n_full;  // columns of the edge panel when in place
+  if (in_place && edge > 0) std::fill(yp, yp + kc_max * nr, 0.0);
   double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
-  // Tile calls per chunk (roughly, for the triangle), to spread the
-  // prefetches of the next chunk over them.
-  const size_t tiles = lower ? ceil_div(m, mr) * (ceil_div(n, nr) + 1) / 2
-                             : ceil_div(m, mr) * ceil_div(n, nr);
-  Ahead ahead_x, ahead_y;
   for (size_t k0 = 0; k0 < n_sites; k0 += kKc) {
     const size_t kc = n_sites - k0 < kKc ? n_sites - k0 : kKc;
-    ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
-    const size_t k1 = k0 + kc, kc1 = n_sites - k1 < kKc ? n_sites - k1 : kKc;
-    ahead_y.start(kc1 ? y + k1 * ldy : y, ldy, n, kc1);
-    if (!shared) ahead_x.start(kc1 ? x + k1 * ldx : x, ldx, m, kc1);
-    const size_t per_tile_y = ceil_div(kc1 * (n / 8 + 2), tiles);
-    const size_t per_tile_x = shared ? 0 : ceil_div(kc1 * (m / 8 + 2), tiles);
+    if (!in_place) {
+      ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
+    } else if (edge > 0) {  // its padding stays zero from call start
+      for (size_t k = 0; k < kc; ++k)
+        for (size_t c = 0; c < edge; ++c) yp[k * nr + c] = y[(k0 + k) * ldy + n_full + c];
+    }
     for (size_t ic = 0; ic < m; ic += kMc) {
       const size_t iend = m - ic < kMc ? m : ic + kMc;
       // Tiles entirely above the diagonal (j0 > i for every row) are skipped.
       const size_t jend = lower ? iend : n;
       for (size_t j0 = 0; j0 < jend; j0 += nr) {
-        const double* ypan = yp + (j0 / nr) * nr * kc;
+        const double* ypan = j0 < n_full ? y + k0 * ldy + j0 : yp + ((j0 - n_full) / nr) * nr * kc;
+        const size_t ys = j0 < n_full ? ldy : nr;
         const size_t cols = n - j0 < nr ? n - j0 : nr;
         size_t i0 = ic;
         if (lower && j0 > i0) i0 += (j0 - i0) / mr * mr;  // first row panel reaching j0
         for (; i0 < iend; i0 += mr) {
           const size_t rows = iend - i0 < mr ? iend - i0 : mr;
-          ahead_y.step(per_tile_y);
-          ahead_x.step(per_tile_x);
           const double* xpan;
           size_t xs;
           if (shared) {
@@ -136,13 +115,13 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           double* c = acc + i0 * ldc + j0;
           const bool crosses = lower && j0 + span - 1 > i0;
           if (span == nv * w && !crosses) {
-            kern(kc, xpan, xs, ypan, c, ldc);
+            kern(kc, xpan, xs, ypan, ys, c, ldc);
             continue;
           }
           size_t lim[kMaxMr];  // cells of each tile row that may change
           for (size_t r = 0; r < rows; ++r) lim[r] = row_limit(lower, i0 + r, j0, span);
           if (ks.masked) {
-            ks.masked[idx](kc, xpan, xs, ypan, c, ldc, lim);
+            ks.masked[idx](kc, xpan, xs, ypan, ys, c, ldc, lim);
             continue;
           }
           // No masked stores: run on a copy, store back only those cells.
@@ -151,7 +130,7 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
             for (size_t q = 0; q < lim[r]; ++q) tile[r * tw + q] = c[r * ldc + q];
             for (size_t q = lim[r]; q < tw; ++q) tile[r * tw + q] = 0.0;
           }
-          kern(kc, xpan, xs, ypan, tile, tw);
+          kern(kc, xpan, xs, ypan, ys, tile, tw);
           for (size_t r = 0; r < rows; ++r)
             for (size_t q = 0; q < lim[r]; ++q) c[r * ldc + q] = tile[r * tw + q];
         }

@@ -15,10 +15,9 @@
 namespace {
 
 template <class T, int R, int V>
-void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
+void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, size_t ys, double* c,
                   size_t ldc) {
   constexpr int W = T::W;
-  constexpr size_t NR = T::NV * W;
   using Vec = typename T::V;
   Vec a[R][V];
 #pragma GCC unroll 16
@@ -36,7 +35,7 @@ void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, doub
       for (int v = 0; v < V; ++v) a[r][v] = T::add(a[r][v], T::mul(b, yv[v]));
     }
     xp += xs;
-    yp += NR;
+    yp += ys;
   }
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
@@ -47,10 +46,9 @@ void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, doub
 // The same over an edge tile: row r changes only its first lim[r] cells;
 // the others are neither read nor written (masked loads and stores).
 template <class T, int R, int V>
-void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
-                         size_t ldc, const size_t* lim) {
+void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* yp, size_t ys,
+                         double* c, size_t ldc, const size_t* lim) {
   constexpr int W = T::W;
-  constexpr size_t NR = T::NV * W;
   using Vec = typename T::V;
   typename T::Mask mk[R][V];
   Vec a[R][V];
@@ -73,7 +71,7 @@ void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* y
       for (int v = 0; v < V; ++v) a[r][v] = T::add(a[r][v], T::mul(b, yv[v]));
     }
     xp += xs;
-    yp += NR;
+    yp += ys;
   }
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)

@@ -16,13 +16,13 @@
 
 namespace gram::detail {
 
-using MicroKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp, double* c,
-                             size_t ldc);
+using MicroKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp, size_t ys,
+                             double* c, size_t ldc);
 
 // The same over an edge tile: row r changes only its first lim[r] cells
 // and reads no other.
 using MaskedKernel = void (*)(size_t kc, const double* xp, size_t xs, const double* yp,
-                              double* c, size_t ldc, const size_t* lim);
+                              size_t ys, double* c, size_t ldc, const size_t* lim);
 
 // Copies columns [0, cols) of rows [0, kc) of src (row stride ld) into
 // panels of `width` columns, panel p at dst + p*width*kc, zero-padded.

@@ -144,6 +144,17 @@ TEST(GramKernel, LargerShapesAndChunkBoundaries) {
   check(rng, {400, 23, 40, false});
 }
 
+// Rows of y up to 1 KB are read in place, longer ones packed: strides of
+// 124 to 133 doubles land on both sides, with and without an edge panel.
+TEST(GramKernel, RowLengthsAroundTheInPlaceLimit) {
+  std::mt19937_64 rng(3);
+  for (size_t n = 124; n <= 130; ++n) {
+    check(rng, {n, n, 131, true});
+    check(rng, {n, n, 131, false});
+    check(rng, {9, n, 131, false});
+  }
+}
+
 TEST(GramKernel, EmptyShapesTouchNothing) {
   std::vector<double> x(8, 1.0), acc(8, 5.0);
   for (Isa isa : available_isas()) {
