@@ -107,7 +107,8 @@ fi
 echo "== getline+atof baseline (in step over all samples of chromosome 1)"
 /usr/bin/time -f "%e %M" -o "$work/baseline.time" "$bin/getline_baseline" data/meth/ data/samples.txt 1 > /dev/null
 echo "== bench_kernel and bench_numparse"
-"$bin/bench_kernel" --benchmark_filter='peak|ref/|accumulate/' 2> /dev/null > "$work/kernel.txt"
+"$bin/bench_kernel" --benchmark_filter='peak|ref/|accumulate/' --benchmark_repetitions=5 \
+  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true 2> /dev/null > "$work/kernel.txt"
 "$bin/bench_numparse" --benchmark_filter='lines/|parse' 2> /dev/null > "$work/numparse.txt"
 
 # ---- the report

@@ -32,8 +32,9 @@ bool LineReader::open(const char* path) {
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  const bool stat_ok = fstat(fd, &st) == 0;
+  if (!stat_ok || S_ISDIR(st.st_mode)) {
+    int e = stat_ok ? EISDIR : errno;
     ::close(fd);
     errno = e;
     return false;

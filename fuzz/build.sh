@@ -34,9 +34,14 @@ declare -A deps=(
   [gram_fields]="$common common/gram_readers.cpp"
   [gram_samples]="$common common/gram_readers.cpp"
   [gram_des]="$common common/gram_readers.cpp"
-  [loadings_fields]="$common loadcalc/eigen_readers.cpp loadcalc/loadings_run.cpp loadcalc/loadings_kernel.cpp"
+  [loadings_fields]="$common loadcalc/eigen_readers.cpp loadcalc/loadings_run.cpp loadcalc/loadings_kernel.cpp loadcalc/loadings_kernel_avx2.cpp loadcalc/loadings_kernel_avx512.cpp"
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
+)
+# Sources built with an instruction set of their own (chosen at run time).
+declare -A isa_flags=(
+  [loadcalc/loadings_kernel_avx2.cpp]="-mavx2"
+  [loadcalc/loadings_kernel_avx512.cpp]="-mavx512f"
 )
 if [ -f "$root/grameigen/blocks.cpp" ]; then
   deps[grameigen_blocks]="$common grameigen/blocks.cpp"
@@ -63,7 +68,8 @@ export -f compile; export CXX root
 pids=()
 for s in $srcs; do
   obj="$out/obj/$(echo "$s" | tr / _).o"
-  compile "$root/$s" "$obj" &
+  # shellcheck disable=SC2086
+  compile "$root/$s" "$obj" ${isa_flags[$s]:-} &
   pids+=($!)
   if [ ${#pids[@]} -ge "$jobs" ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
 done

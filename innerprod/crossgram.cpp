@@ -68,7 +68,7 @@ int run(int argc, char** argv) {
   // Row block, held whole.
   n_rows = b - a + 1;
   sizeMatrix(cpg_data_row, tot_coord + 10, n_rows);
-  gram::read_block_printing(meth_prefix, des, a, b, read_cpg_data_row);
+  gram::read_block_printing(meth_prefix, des, a, b, read_cpg_data_row, cpg_data_row);
 
   // Column block: every file must open, checked in reading order.
   n_cols = d - c + 1;

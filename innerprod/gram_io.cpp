@@ -176,22 +176,102 @@ std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des
          ".csv";
 }
 
-void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
-                         long last, void (*reader)(const char*)) {
-  i_sample = 0;
-  for (long s = first; s <= last; ++s) {
-    start_coord = 0;
-    for (size_t q = 0; q < des.paths.size(); ++q) {
-      const std::string path = meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1)]);
-      if (!can_open(path.c_str())) die_not_open(path);
-      const long before = start_coord;
-      reader(path.c_str());
-      if (start_coord - before != des.sites[q])
-        die_line_count(path, start_coord - before, des.paths[q], des.sites[q]);
-      say("file named " + path + "  is read  \n");
-      std::fflush(stdout);
+namespace {
+
+#ifndef METHPCA_PLAIN
+// Reads samples [s0, s0 + g) of a block, whose columns start at i_sample, in
+// step: chromosome by chromosome, the g files a run of lines at a time, so
+// each matrix row receives its g values while its cache lines are at hand
+// (file by file, every value lands on a cache line of its own and the whole
+// matrix passes through memory once per sample). Values and counts are those
+// of read_cpg_data: the same calls on the same lines. Prints nothing and
+// returns false when any file does not open, fails to read or does not hold
+// exactly its chromosome's sites; the caller then reads the group again file
+// by file, which prints what that order prints.
+bool read_group(const std::string& meth_prefix, const RunDescriptives& des, long s0, size_t g,
+                Matrix& m, std::vector<LineReader>& in) {
+  constexpr size_t kRun = 512;  // lines of one file per turn
+  const size_t col = static_cast<size_t>(i_sample);
+  if (i_sample < 0 || col + g > m.cols()) return false;
+  size_t row0 = 0;
+  std::string_view line;
+  for (size_t q = 0; q < des.paths.size(); ++q) {
+    const size_t sites = static_cast<size_t>(des.sites[q]);
+    if (des.sites[q] < 0 || row0 + sites > m.rows()) return false;
+    for (size_t j = 0; j < g; ++j) {
+      const std::string path =
+          meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s0 - 1) + j]);
+      if (!in[j].open(path.c_str())) return false;
+      in[j].next(line);  // header (a file without one has no data lines either)
     }
-    ++i_sample;
+    for (size_t r0 = 0; r0 < sites; r0 += kRun) {
+      const size_t r1 = std::min(sites, r0 + kRun);
+      for (size_t j = 0; j < g; ++j) {
+        double* cell = m[row0 + r0] + col + j;
+        for (size_t r = r0; r < r1; ++r, cell += m.cols())
+          if (!in[j].next_field2(line, *cell)) return false;
+      }
+    }
+    double v;
+    for (size_t j = 0; j < g; ++j) {
+      if (in[j].next_field2(line, v) || in[j].failed()) return false;
+      in[j].close();
+    }
+    row0 += sites;
+  }
+  return true;
+}
+#endif
+
+void print_read(const std::string& path) {
+  say("file named " + path + "  is read  \n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
+                         long last, void (*reader)(const char*), Matrix& m) {
+  i_sample = 0;
+#ifndef METHPCA_PLAIN
+  constexpr size_t kGroup = 8;  // samples read in step: one cache line of a row
+  std::vector<LineReader> in;
+  for (size_t j = 0; j < kGroup; ++j) in.emplace_back(size_t{256} << 10);
+#endif
+  for (long s = first; s <= last;) {
+#ifndef METHPCA_PLAIN
+    const size_t g = std::min<size_t>(kGroup, static_cast<size_t>(last - s + 1));
+    if (g > 1 && read_group(meth_prefix, des, s, g, m, in)) {
+      for (size_t j = 0; j < g; ++j)
+        for (size_t q = 0; q < des.paths.size(); ++q)
+          print_read(meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1) + j]));
+      long total = 0;
+      for (long n : des.sites) total += n;
+      start_coord = total;
+      i_sample += static_cast<long>(g);
+      s += static_cast<long>(g);
+      continue;
+    }
+    const long group_end = s + static_cast<long>(g);
+#else
+    (void)m;
+    const long group_end = s + 1;
+#endif
+    // File by file, as read_cpg_data reads them.
+    for (; s < group_end; ++s) {
+      start_coord = 0;
+      for (size_t q = 0; q < des.paths.size(); ++q) {
+        const std::string path =
+            meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1)]);
+        if (!can_open(path.c_str())) die_not_open(path);
+        const long before = start_coord;
+        reader(path.c_str());
+        if (start_coord - before != des.sites[q])
+          die_line_count(path, start_coord - before, des.paths[q], des.sites[q]);
+        print_read(path);
+      }
+      ++i_sample;
+    }
   }
 }
 

@@ -57,12 +57,15 @@ std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des
                       const std::string& name);
 
 // Reads sample positions first..last (1-based in the sample list) into the
-// columns of the caller's data matrix with `reader` (read_cpg_data or
-// read_cpg_data_row), chromosome by chromosome: every file must open and hold
-// exactly its chromosome's number of sites; after each file prints
-// "file named <path>  is read  \n" and flushes.
+// columns of the caller's data matrix `m` as `reader` (read_cpg_data or
+// read_cpg_data_row, filling `m`) does, chromosome by chromosome: every file
+// must open and hold exactly its chromosome's number of sites; after each
+// file prints "file named <path>  is read  \n" and flushes. Groups of
+// samples are read in step, each group's lines printed once it is read
+// whole; a group with any fault is read again file by file, so messages and
+// output are those of reading file by file.
 void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
-                         long last, void (*reader)(const char*));
+                         long last, void (*reader)(const char*), Matrix& m);
 
 // Reads the methylation files of a sample block in step, a chunk of sites at
 // a time, into a site-major panel, keeping one file per sample open (those

@@ -49,7 +49,7 @@ int run(int argc, char** argv) {
   const std::clock_t start = std::clock();
   n_rows = last - first + 1;
   sizeMatrix(cpg_data, tot_coord + 10, n_rows);
-  gram::read_block_printing(meth_prefix, des, first, last, read_cpg_data);
+  gram::read_block_printing(meth_prefix, des, first, last, read_cpg_data, cpg_data);
   gram::print_seconds(start);
   gram::say("Finish reading files. Start the computing of inner product matirx...\n");
   std::fflush(stdout);

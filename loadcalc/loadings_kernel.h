@@ -17,6 +17,19 @@ namespace loadcalc {
 void accumulate(const double* row, size_t n, const double* ev, size_t K, const double* c,
                 double* out);
 
+// accumulate for n_sites sites at once: site s has values rows[s*ld + i] and
+// receives its sums in out[s*K + k]. Bit-identical to accumulate per site;
+// runs the widest version this machine supports (AVX-512, AVX2, portable),
+// which takes several sites together so that more independent sums overlap.
+void accumulate_sites(const double* rows, size_t ld, size_t n_sites, size_t n, const double* ev,
+                      size_t K, const double* c, double* out);
+
+// accumulate_sites forced onto one version (tests); false, touching nothing,
+// when this machine cannot run it.
+enum class SitesIsa { portable, avx2, avx512 };
+bool accumulate_sites_isa(SitesIsa isa, const double* rows, size_t ld, size_t n_sites, size_t n,
+                          const double* ev, size_t K, const double* c, double* out);
+
 // Plain reference: one component at a time, exactly as the formula reads.
 void accumulate_ref(const double* row, size_t n, const double* ev, size_t K, const double* c,
                     double* out);

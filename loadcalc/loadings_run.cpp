@@ -211,14 +211,21 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
       if (!first_empty[k] && first_ended < n)
         die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",
             255);
-#ifdef METHPCA_PLAIN
-      loadcalc::accumulate_ref(row, n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
-#else
-      loadcalc::accumulate(row, n, eigen_vec.cells.data(), nk, constant.data(), sums.data());
-#endif
-      loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
-      ++loadings.n_rows;
     }
+    // The chunk's sites passed every check: their loadings, in site order.
+#ifdef METHPCA_PLAIN
+    for (size_t k = 0; k < nb; ++k) {
+      loadcalc::accumulate_ref(table.data() + k * n, n, eigen_vec.cells.data(), nk,
+                               constant.data(), sums.data());
+      loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
+    }
+#else
+    const size_t filled = loadings.cells.size();
+    loadings.cells.resize(filled + nb * nk);
+    loadcalc::accumulate_sites(table.data(), n, nb, n, eigen_vec.cells.data(), nk,
+                               constant.data(), loadings.cells.data() + filled);
+#endif
+    loadings.n_rows += nb;
   }
   if (streams[0].failed()) die_read(paths[0], streams[0]);
   for (size_t i = 1; i < n; ++i) {
