@@ -191,6 +191,12 @@ namespace {
 bool read_group(const std::string& meth_prefix, const RunDescriptives& des, long s0, size_t g,
                 Matrix& m, std::vector<LineReader>& in) {
   constexpr size_t kRun = 512;  // lines of one file per turn
+  // Files are closed before giving up, so that reading file by file has
+  // every descriptor it had without the group.
+  auto give_up = [&] {
+    for (size_t j = 0; j < g; ++j) in[j].close();
+    return false;
+  };
   const size_t col = static_cast<size_t>(i_sample);
   if (i_sample < 0 || col + g > m.cols()) return false;
   size_t row0 = 0;
@@ -201,7 +207,7 @@ bool read_group(const std::string& meth_prefix, const RunDescriptives& des, long
     for (size_t j = 0; j < g; ++j) {
       const std::string path =
           meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s0 - 1) + j]);
-      if (!in[j].open(path.c_str())) return false;
+      if (!in[j].open(path.c_str())) return give_up();
       in[j].next(line);  // header (a file without one has no data lines either)
     }
     for (size_t r0 = 0; r0 < sites; r0 += kRun) {
@@ -209,12 +215,12 @@ bool read_group(const std::string& meth_prefix, const RunDescriptives& des, long
       for (size_t j = 0; j < g; ++j) {
         double* cell = m[row0 + r0] + col + j;
         for (size_t r = r0; r < r1; ++r, cell += m.cols())
-          if (!in[j].next_field2(line, *cell)) return false;
+          if (!in[j].next_field2(line, *cell)) return give_up();
       }
     }
     double v;
     for (size_t j = 0; j < g; ++j) {
-      if (in[j].next_field2(line, v) || in[j].failed()) return false;
+      if (in[j].next_field2(line, v) || in[j].failed()) return give_up();
       in[j].close();
     }
     row0 += sites;
