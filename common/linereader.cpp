@@ -22,7 +22,7 @@ LineReader::LineReader(size_t buffer_size) : cap_(buffer_size < 64 ? 64 : buffer
 LineReader::~LineReader() { close(); }
 
 LineReader::LineReader(LineReader&& o) noexcept
-    : fd_(o.fd_), cap_(o.cap_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
+    : fd_(o.fd_), src_(o.src_), src_ctx_(o.src_ctx_), cap_(o.cap_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
       eof_(o.eof_), err_(o.err_), lines_(o.lines_), plain_(std::move(o.plain_)) {
   o.fd_ = -1;
 }
@@ -70,13 +70,29 @@ bool LineReader::open(const char* path) {
   return true;
 }
 
+#ifndef METHPCA_PLAIN
+void LineReader::open_source(long (*read)(void* ctx, char* dst, size_t n), void* ctx) {
+  close();
+  if (buf_.size() < cap_ + 1) buf_.resize(cap_ + 1);
+  src_ = read;
+  src_ctx_ = ctx;
+  fd_ = 0;
+  reset_buffer();
+  eof_ = false;
+  err_ = 0;
+  lines_ = 0;
+}
+#endif
+
 void LineReader::close() {
 #ifdef METHPCA_PLAIN
   if (plain_ && plain_->in.is_open()) plain_->in.close();
 #else
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && !src_) ::close(fd_);
 #endif
   fd_ = -1;
+  src_ = nullptr;
+  src_ctx_ = nullptr;
   if (!buf_.empty()) reset_buffer();
 }
 
@@ -88,7 +104,9 @@ bool LineReader::fill() {
   }
   if (end_ + 1 == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - 1 - end_);
+    char* dst = buf_.data() + end_;
+    const size_t room = buf_.size() - 1 - end_;
+    ssize_t n = src_ ? src_(src_ctx_, dst, room) : ::read(fd_, dst, room);
     if (n > 0) {
       end_ += static_cast<size_t>(n);
       buf_[end_] = '\n';

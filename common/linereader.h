@@ -31,6 +31,15 @@ class LineReader {
   void close();
   bool is_open() const { return fd_ >= 0; }
 
+#ifndef METHPCA_PLAIN
+  // Reads from a byte source instead of a file (a decompressor, say):
+  // read(ctx, dst, n) stores up to n bytes at dst and returns how many, 0 at
+  // the end, or -1 on an error with errno telling why. Lines are split as for
+  // a file. close() leaves the source itself alone. (Fast build only: the
+  // plain build reads files through std::ifstream.)
+  void open_source(long (*read)(void* ctx, char* dst, size_t n), void* ctx);
+#endif
+
   // Next line, valid until the following call. False at the end of the input
   // or on a read error (see failed()).
   bool next(std::string_view& line);
@@ -62,7 +71,9 @@ class LineReader {
 
   struct Plain;  // the std::ifstream of the plain build
 
-  int fd_ = -1;
+  int fd_ = -1;    // 0 marks a reader open on a source (or the plain build's stream)
+  long (*src_)(void*, char*, size_t) = nullptr;  // the byte source, when reading one
+  void* src_ctx_ = nullptr;
   size_t cap_;  // buffer size asked for; open() allocates up to it
   // Holds bytes [begin_, end_) of the file and one sentinel '\n' at end_, so
   // the fused scan needs no bound test per byte (set up by open(); the fast

@@ -49,6 +49,27 @@ struct Axis {
   double at(double v) const { return hi == lo ? (p0 + p1) / 2 : p0 + (v - lo) / (hi - lo) * (p1 - p0); }
 };
 
+// The plot area's background and border.
+std::string frame(double x0, double y0, double x1, double y1) {
+  return "<rect x=\"" + fmt("%g", x0) + "\" y=\"" + fmt("%g", y0) + "\" width=\"" + fmt("%g", x1 - x0) +
+         "\" height=\"" + fmt("%g", y1 - y0) + "\" fill=\"#fbfbfb\" stroke=\"#444\"/>\n";
+}
+
+// A horizontal grid line from x0 to x1 at each tick of the y axis, its label
+// left of x0 (labels rounded to the tick spacing).
+std::string y_grid(const Axis& ay, const std::vector<double>& ticks, double x0, double x1) {
+  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+  std::string s;
+  for (double v : ticks) {
+    std::string py = fmt("%.2f", ay.at(v));
+    s += "<line x1=\"" + fmt("%g", x0) + "\" y1=\"" + py + "\" x2=\"" + fmt("%g", x1) + "\" y2=\"" + py +
+         "\" stroke=\"#e2e2e2\"/>\n";
+    s += "<text x=\"" + fmt("%g", x0 - 6) + "\" y=\"" + py + "\" dy=\"4\" font-size=\"11\" text-anchor=\"end\">" +
+         tick_label(v, step) + "</text>\n";
+  }
+  return s;
+}
+
 }  // namespace
 
 std::vector<double> nice_ticks(double lo, double hi, int want) {
@@ -110,10 +131,9 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
   double padx = (xmax - xmin) * 0.08 + 1e-12, pady = (ymax - ymin) * 0.08 + 1e-12;
   Axis ax{xmin - padx, xmax + padx, x0, x1}, ay{ymin - pady, ymax + pady, y1, y0};
   s += "<g id=\"scatter\">\n";
-  s += "<rect x=\"" + fmt("%g", x0) + "\" y=\"" + fmt("%g", y0) + "\" width=\"" + fmt("%g", x1 - x0) +
-       "\" height=\"" + fmt("%g", y1 - y0) + "\" fill=\"#fbfbfb\" stroke=\"#444\"/>\n";
+  s += frame(x0, y0, x1, y1);
   std::vector<double> tx = nice_ticks(ax.lo, ax.hi, 6), ty = nice_ticks(ay.lo, ay.hi, 6);
-  double stx = tx.size() > 1 ? tx[1] - tx[0] : 1, sty = ty.size() > 1 ? ty[1] - ty[0] : 1;
+  double stx = tx.size() > 1 ? tx[1] - tx[0] : 1;
   for (double v : tx) {
     std::string px = fmt("%.2f", ax.at(v));
     s += "<line x1=\"" + px + "\" y1=\"" + fmt("%g", y0) + "\" x2=\"" + px + "\" y2=\"" + fmt("%g", y1) +
@@ -121,13 +141,7 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
     s += "<text x=\"" + px + "\" y=\"" + fmt("%g", y1 + 16) + "\" font-size=\"11\" text-anchor=\"middle\">" +
          tick_label(v, stx) + "</text>\n";
   }
-  for (double v : ty) {
-    std::string py = fmt("%.2f", ay.at(v));
-    s += "<line x1=\"" + fmt("%g", x0) + "\" y1=\"" + py + "\" x2=\"" + fmt("%g", x1) + "\" y2=\"" + py +
-         "\" stroke=\"#e2e2e2\"/>\n";
-    s += "<text x=\"" + fmt("%g", x0 - 6) + "\" y=\"" + py + "\" dy=\"4\" font-size=\"11\" text-anchor=\"end\">" +
-         tick_label(v, sty) + "</text>\n";
-  }
+  s += y_grid(ay, ty, x0, x1);
   // Zero lines.
   if (ax.lo < 0 && ax.hi > 0)
     s += "<line x1=\"" + fmt("%.2f", ax.at(0)) + "\" y1=\"" + fmt("%g", y0) + "\" x2=\"" + fmt("%.2f", ax.at(0)) +
@@ -211,17 +225,9 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
   std::vector<double> tv = nice_ticks(0, vmax * 1.12, 5);
   double top = tv.empty() ? vmax * 1.12 : std::max(vmax * 1.12, tv.back());
   Axis sy{0, top, sy1, sy0};
-  double stv = tv.size() > 1 ? tv[1] - tv[0] : 1;
   s += "<g id=\"scree\">\n";
-  s += "<rect x=\"" + fmt("%g", sx0) + "\" y=\"" + fmt("%g", sy0) + "\" width=\"" + fmt("%g", sx1 - sx0) +
-       "\" height=\"" + fmt("%g", sy1 - sy0) + "\" fill=\"#fbfbfb\" stroke=\"#444\"/>\n";
-  for (double v : tv) {
-    std::string py = fmt("%.2f", sy.at(v));
-    s += "<line x1=\"" + fmt("%g", sx0) + "\" y1=\"" + py + "\" x2=\"" + fmt("%g", sx1) + "\" y2=\"" + py +
-         "\" stroke=\"#e2e2e2\"/>\n";
-    s += "<text x=\"" + fmt("%g", sx0 - 6) + "\" y=\"" + py + "\" dy=\"4\" font-size=\"11\" text-anchor=\"end\">" +
-         tick_label(v, stv) + "</text>\n";
-  }
+  s += frame(sx0, sy0, sx1, sy1);
+  s += y_grid(sy, tv, sx0, sx1);
   double slot = (sx1 - sx0) / static_cast<double>(std::max<size_t>(m, 1));
   for (size_t k = 0; k < m; ++k) {
     double v = std::max(0.0, values[k]);

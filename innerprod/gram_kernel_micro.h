@@ -14,16 +14,14 @@
 
 namespace {
 
+// The sites loop of both micro-kernels: adds x_r * y_c for k = 0..kc-1 to
+// the R x V accumulators, a separate multiply and add per site.
 template <class T, int R, int V>
-void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, size_t ys, double* c,
-                  size_t ldc) {
+[[gnu::always_inline]] inline void add_sites(size_t kc, const double* xp, size_t xs,
+                                             const double* yp, size_t ys,
+                                             typename T::V (&a)[R][V]) {
   constexpr int W = T::W;
   using Vec = typename T::V;
-  Vec a[R][V];
-#pragma GCC unroll 16
-  for (int r = 0; r < R; ++r)
-#pragma GCC unroll 4
-    for (int v = 0; v < V; ++v) a[r][v] = T::load(c + r * ldc + v * W);
   for (size_t k = 0; k < kc; ++k) {
     Vec yv[V];
 #pragma GCC unroll 4
@@ -37,6 +35,19 @@ void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, size
     xp += xs;
     yp += ys;
   }
+}
+
+template <class T, int R, int V>
+void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, size_t ys, double* c,
+                  size_t ldc) {
+  constexpr int W = T::W;
+  using Vec = typename T::V;
+  Vec a[R][V];
+#pragma GCC unroll 16
+  for (int r = 0; r < R; ++r)
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) a[r][v] = T::load(c + r * ldc + v * W);
+  add_sites<T, R, V>(kc, xp, xs, yp, ys, a);
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 4
@@ -60,19 +71,7 @@ void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* y
       mk[r][v] = T::mask(lanes < size_t(W) ? int(lanes) : W);
       a[r][v] = T::load_masked(c + r * ldc + v * W, mk[r][v]);
     }
-  for (size_t k = 0; k < kc; ++k) {
-    Vec yv[V];
-#pragma GCC unroll 4
-    for (int v = 0; v < V; ++v) yv[v] = T::load(yp + v * W);
-#pragma GCC unroll 16
-    for (int r = 0; r < R; ++r) {
-      Vec b = T::bcast(xp[r]);
-#pragma GCC unroll 4
-      for (int v = 0; v < V; ++v) a[r][v] = T::add(a[r][v], T::mul(b, yv[v]));
-    }
-    xp += xs;
-    yp += ys;
-  }
+  add_sites<T, R, V>(kc, xp, xs, yp, ys, a);
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 4

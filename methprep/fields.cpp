@@ -20,7 +20,12 @@ void split_fields(std::string_view line, char sep, std::vector<std::string_view>
   out.emplace_back(start, static_cast<size_t>(end - start));
 }
 
-bool to_int64(std::string_view f, int64_t& v) {
+namespace {
+
+// The whole field as one number: one leading '+' is allowed (from_chars takes
+// none), "+-" is not, nothing may follow the number.
+template <class T, class... Format>
+bool whole_number(std::string_view f, T& v, Format... format) {
   const char* first = f.data();
   const char* last = f.data() + f.size();
   if (first != last && *first == '+') {
@@ -28,29 +33,19 @@ bool to_int64(std::string_view f, int64_t& v) {
     if (first != last && *first == '-') return false;
   }
   if (first == last) return false;
-  auto [p, ec] = std::from_chars(first, last, v);
+  auto [p, ec] = std::from_chars(first, last, v, format...);
   return ec == std::errc() && p == last;
 }
 
-bool to_uint64(std::string_view f, uint64_t& v) {
-  const char* first = f.data();
-  const char* last = f.data() + f.size();
-  if (first != last && *first == '+') ++first;
-  if (first == last || *first == '-') return false;
-  auto [p, ec] = std::from_chars(first, last, v);
-  return ec == std::errc() && p == last;
-}
+}  // namespace
+
+bool to_int64(std::string_view f, int64_t& v) { return whole_number(f, v); }
+
+// from_chars refuses a '-' for an unsigned type.
+bool to_uint64(std::string_view f, uint64_t& v) { return whole_number(f, v); }
 
 bool to_double(std::string_view f, double& v) {
-  const char* first = f.data();
-  const char* last = f.data() + f.size();
-  if (first != last && *first == '+') {
-    ++first;
-    if (first != last && *first == '-') return false;
-  }
-  if (first == last) return false;
-  auto [p, ec] = std::from_chars(first, last, v, std::chars_format::general);
-  return ec == std::errc() && p == last && std::isfinite(v);
+  return whole_number(f, v, std::chars_format::general) && std::isfinite(v);
 }
 
 std::string at_line(const std::string& path, size_t line, const std::string& what) {

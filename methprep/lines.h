@@ -6,7 +6,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 #include <zlib.h>
 
 class InputLines {
@@ -28,14 +27,11 @@ class InputLines {
   bool compressed() const { return gz_ != nullptr; }
 
  private:
-  bool next_gz(std::string_view& line);
-  bool fill_gz();
+  // The LineReader's byte source over gz_ (ctx: this InputLines).
+  static long read_gz(void* ctx, char* dst, size_t n);
 
-  LineReader plain_;
+  LineReader lines_;  // over the file, or over gz_ for a compressed one
   gzFile gz_ = nullptr;
-  std::vector<char> buf_;
-  size_t begin_ = 0, end_ = 0, scan_ = 0;
-  bool eof_ = false;
   size_t line_no_ = 0;
   std::string error_;
 };
