@@ -90,48 +90,76 @@ void write_block_pair(const std::string& path1, const Matrix& m1, const std::str
 }
 
 BlockStream::BlockStream(std::vector<std::string> paths, size_t n_samples, std::vector<long> sites,
-                         std::vector<std::string> des_paths)
-    : paths_(std::move(paths)),
-      n_samples_(n_samples),
-      n_chrom_(sites.size()),
+                         std::vector<std::string> des_paths, bool give_back)
+    : n_chrom_(sites.size()),
       sites_(std::move(sites)),
-      des_paths_(std::move(des_paths)) {
-  // Buffers of all open files together stay near 16 MB.
-  const size_t buf = std::clamp<size_t>((size_t{16} << 20) / std::max<size_t>(n_samples_, 1),
-                                        size_t{64} << 10, size_t{1} << 20);
-  in_.reserve(n_samples_);
-  for (size_t s = 0; s < n_samples_; ++s) in_.emplace_back(buf);
+      des_paths_(std::move(des_paths)),
+      give_back_(give_back) {
+  restart(std::move(paths), n_samples);
 }
 
-void BlockStream::open_chromosome() {
+void BlockStream::restart(std::vector<std::string> paths, size_t n_samples) {
+  for (LineReader& in : in_) in.close();
+  paths_ = std::move(paths);
+  n_samples_ = n_samples;
+  q_ = 0;
+  pos_ = 0;
+  open_ = failed_ = false;
+  // Buffers of all open files together stay near 16 MB, each at most 256 KB
+  // so that what one read brings in is parsed while still in L2.
+  const size_t buf = std::clamp<size_t>((size_t{16} << 20) / std::max<size_t>(n_samples_, 1),
+                                        size_t{64} << 10, size_t{256} << 10);
+  while (in_.size() < n_samples_) in_.emplace_back(buf);
+}
+
+bool BlockStream::give_up() {
+  for (LineReader& in : in_) in.close();
+  open_ = false;
+  failed_ = true;
+  return false;
+}
+
+bool BlockStream::open_chromosome() {
   std::string_view header;
   for (size_t s = 0; s < n_samples_; ++s) {
-    if (!in_[s].open(path(s).c_str())) die_not_open(path(s));
+    if (!in_[s].open(path(s).c_str())) {
+      if (!give_back_) die_not_open(path(s));
+      return give_up();
+    }
     in_[s].next(header);
   }
   pos_ = 0;
   open_ = true;
+  return true;
 }
 
-void BlockStream::close_chromosome() {
+bool BlockStream::close_chromosome() {
   std::string_view line;
   for (size_t s = 0; s < n_samples_; ++s) {
     long lines = pos_;
     while (in_[s].next(line)) ++lines;
-    if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
-    if (lines != sites_[q_]) die_line_count(path(s), lines, des_paths_[q_], sites_[q_]);
+    if (in_[s].failed()) {
+      if (!give_back_) die_read_error(path(s), in_[s].errno_value());
+      return give_up();
+    }
+    if (lines != sites_[q_]) {
+      if (!give_back_) die_line_count(path(s), lines, des_paths_[q_], sites_[q_]);
+      return give_up();
+    }
     in_[s].close();
   }
   open_ = false;
+  return true;
 }
 
-void BlockStream::read(double* panel, size_t ld, size_t n) {
+bool BlockStream::read(double* panel, size_t ld, size_t n) {
+  if (failed_) return false;
   size_t filled = 0;
   std::string_view line;
   while (filled < n && q_ < n_chrom_) {
-    if (!open_) open_chromosome();
+    if (!open_ && !open_chromosome()) return false;
     if (pos_ == sites_[q_]) {
-      close_chromosome();
+      if (!close_chromosome()) return false;
       ++q_;
       continue;
     }
@@ -140,22 +168,28 @@ void BlockStream::read(double* panel, size_t ld, size_t n) {
       double* cell = panel + filled * ld + s;
       for (size_t r = 0; r < take; ++r, cell += ld) {
         if (!in_[s].next_field2(line, *cell)) {
-          if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
-          die_line_count(path(s), pos_ + static_cast<long>(r), des_paths_[q_], sites_[q_]);
+          if (!give_back_) {
+            if (in_[s].failed()) die_read_error(path(s), in_[s].errno_value());
+            die_line_count(path(s), pos_ + static_cast<long>(r), des_paths_[q_], sites_[q_]);
+          }
+          return give_up();
         }
       }
     }
     pos_ += static_cast<long>(take);
     filled += take;
   }
+  return true;
 }
 
-void BlockStream::finish() {
+bool BlockStream::finish() {
+  if (failed_) return false;
   while (q_ < n_chrom_) {
-    if (!open_) open_chromosome();
-    close_chromosome();
+    if (!open_ && !open_chromosome()) return false;
+    if (!close_chromosome()) return false;
     ++q_;
   }
+  return true;
 }
 
 RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_chr, long last_chr) {
@@ -180,52 +214,29 @@ namespace {
 
 #ifndef METHPCA_PLAIN
 // Reads samples [s0, s0 + g) of a block, whose columns start at i_sample, in
-// step: chromosome by chromosome, the g files a run of lines at a time, so
-// each matrix row receives its g values while its cache lines are at hand
-// (file by file, every value lands on a cache line of its own and the whole
-// matrix passes through memory once per sample). Values and counts are those
-// of read_cpg_data: the same calls on the same lines. Prints nothing and
-// returns false when any file does not open, fails to read or does not hold
-// exactly its chromosome's sites; the caller then reads the group again file
-// by file, which prints what that order prints.
+// step, 512 sites at a time, so each matrix row receives its g values while
+// its cache lines are at hand (file by file, every value lands on a cache
+// line of its own and the whole matrix passes through memory once per
+// sample). Values and counts are those of read_cpg_data: the same calls on
+// the same lines. Prints nothing and returns false, every file closed, when
+// any file does not open, fails to read or does not hold exactly its
+// chromosome's sites; the caller then reads the group again file by file,
+// which prints what that order prints.
 bool read_group(const std::string& meth_prefix, const RunDescriptives& des, long s0, size_t g,
-                Matrix& m, std::vector<LineReader>& in) {
-  constexpr size_t kRun = 512;  // lines of one file per turn
-  // Files are closed before giving up, so that reading file by file has
-  // every descriptor it had without the group.
-  auto give_up = [&] {
-    for (size_t j = 0; j < g; ++j) in[j].close();
-    return false;
-  };
+                Matrix& m, BlockStream& in) {
   const size_t col = static_cast<size_t>(i_sample);
-  if (i_sample < 0 || col + g > m.cols()) return false;
-  size_t row0 = 0;
-  std::string_view line;
-  for (size_t q = 0; q < des.paths.size(); ++q) {
-    const size_t sites = static_cast<size_t>(des.sites[q]);
-    if (des.sites[q] < 0 || row0 + sites > m.rows()) return false;
-    for (size_t j = 0; j < g; ++j) {
-      const std::string path =
-          meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s0 - 1) + j]);
-      if (!in[j].open(path.c_str())) return give_up();
-      in[j].next(line);  // header (a file without one has no data lines either)
-    }
-    for (size_t r0 = 0; r0 < sites; r0 += kRun) {
-      const size_t r1 = std::min(sites, r0 + kRun);
-      for (size_t j = 0; j < g; ++j) {
-        double* cell = m[row0 + r0] + col + j;
-        for (size_t r = r0; r < r1; ++r, cell += m.cols())
-          if (!in[j].next_field2(line, *cell)) return give_up();
-      }
-    }
-    double v;
-    for (size_t j = 0; j < g; ++j) {
-      if (in[j].next_field2(line, v) || in[j].failed()) return give_up();
-      in[j].close();
-    }
-    row0 += sites;
-  }
-  return true;
+  size_t total = 0;
+  for (long n : des.sites) total += static_cast<size_t>(n);
+  if (i_sample < 0 || col + g > m.cols() || total > m.rows()) return false;
+  std::vector<std::string> paths;
+  for (size_t j = 0; j < g; ++j)
+    for (size_t q = 0; q < des.paths.size(); ++q)
+      paths.push_back(meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s0 - 1) + j]));
+  in.restart(std::move(paths), g);
+  constexpr size_t kRun = 512;
+  for (size_t r0 = 0; r0 < total; r0 += kRun)
+    if (!in.read(m[r0] + col, m.cols(), std::min(kRun, total - r0))) return false;
+  return in.finish();
 }
 #endif
 
@@ -241,8 +252,7 @@ void read_block_printing(const std::string& meth_prefix, const RunDescriptives& 
   i_sample = 0;
 #ifndef METHPCA_PLAIN
   constexpr size_t kGroup = 8;  // samples read in step: one cache line of a row
-  std::vector<LineReader> in;
-  for (size_t j = 0; j < kGroup; ++j) in.emplace_back(size_t{256} << 10);
+  BlockStream in({}, 0, des.sites, des.paths, /*give_back=*/true);
 #endif
   for (long s = first; s <= last;) {
 #ifndef METHPCA_PLAIN
@@ -251,9 +261,8 @@ void read_block_printing(const std::string& meth_prefix, const RunDescriptives& 
       for (size_t j = 0; j < g; ++j)
         for (size_t q = 0; q < des.paths.size(); ++q)
           print_read(meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1) + j]));
-      long total = 0;
-      for (long n : des.sites) total += n;
-      start_coord = total;
+      start_coord = 0;  // as the last sample's reads leave it
+      for (long n : des.sites) start_coord += n;
       i_sample += static_cast<long>(g);
       s += static_cast<long>(g);
       continue;

@@ -70,22 +70,28 @@ void read_block_printing(const std::string& meth_prefix, const RunDescriptives& 
 // Reads the methylation files of a sample block in step, a chunk of sites at
 // a time, into a site-major panel, keeping one file per sample open (those
 // of one chromosome). Every file of chromosome q must hold exactly sites[q]
-// data lines; a file that differs ends the process with status 255 before
-// any output is written.
+// data lines. A file that does not open, fails to read or differs ends the
+// process with status 255 and its message, before any output is written;
+// with `give_back` set, such a fault prints nothing instead: read() and
+// finish() return false, every file closed, and the caller decides.
 struct BlockStream {
   // paths[s * n_chrom + q]: file of sample s, chromosome q.
   BlockStream(std::vector<std::string> paths, size_t n_samples, std::vector<long> sites,
-              std::vector<std::string> des_paths);
+              std::vector<std::string> des_paths, bool give_back = false);
   // Stores the values of the next n sites of every sample in panel rows
   // [0, n) (row stride ld). The caller asks for no more sites than the
   // chromosomes hold.
-  void read(double* panel, size_t ld, size_t n);
+  bool read(double* panel, size_t ld, size_t n);
   // Checks that every file not yet finished holds no line beyond its sites.
-  void finish();
+  bool finish();
+  // Starts over on other files (as the constructor; the sites and the fault
+  // rule stay), keeping the read buffers.
+  void restart(std::vector<std::string> paths, size_t n_samples);
 
  private:
-  void open_chromosome();
-  void close_chromosome();
+  bool open_chromosome();
+  bool close_chromosome();
+  bool give_up();  // closes every file; false
   const std::string& path(size_t s) const { return paths_[s * n_chrom_ + q_]; }
 
   std::vector<std::string> paths_;
@@ -96,6 +102,8 @@ struct BlockStream {
   size_t q_ = 0;        // current chromosome
   long pos_ = 0;        // sites of it consumed
   bool open_ = false;   // files of q_ are open
+  bool give_back_;
+  bool failed_ = false;
 };
 
 }  // namespace gram

@@ -266,3 +266,27 @@ TEST(BlockStreamDeathTest, LineCountMismatchEndsTheRun) {
       },
       testing::ExitedWithCode(255), "");
 }
+
+TEST(BlockStream, GivingBackReportsFaultsWithoutEndingTheRun) {
+  std::string ok = write_temp("ok", meth_file(0, 0, 3));
+  std::string short_file = write_temp("short", meth_file(1, 0, 2));
+  std::string long_file = write_temp("long", meth_file(1, 0, 3) + "\n");
+  std::vector<double> panel(8);
+  {
+    gram::BlockStream in({ok, short_file}, 2, {3}, {"des"}, true);
+    EXPECT_FALSE(in.read(panel.data(), 2, 3));
+    EXPECT_FALSE(in.finish());  // stays failed
+  }
+  {
+    gram::BlockStream in({ok, long_file}, 2, {3}, {"des"}, true);
+    EXPECT_TRUE(in.read(panel.data(), 2, 3));
+    EXPECT_FALSE(in.finish());
+  }
+  {
+    gram::BlockStream in({ok, ok + ".missing"}, 2, {3}, {"des"}, true);
+    EXPECT_FALSE(in.read(panel.data(), 2, 1));
+  }
+  gram::BlockStream in({ok, ok}, 2, {3}, {"des"}, true);
+  EXPECT_TRUE(in.read(panel.data(), 2, 3));
+  EXPECT_TRUE(in.finish());
+}
