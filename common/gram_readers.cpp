@@ -79,17 +79,15 @@ void read_mean_sd(const char* path) {
   say(path);
   say("  is read \n");
   if (start_coord < 0) start_coord = 0;
-  mean_vector.resize(static_cast<size_t>(start_coord));
-  sd_vector.resize(static_cast<size_t>(start_coord));
   std::string_view line;
-  if (in.next(line)) {  // header
-    while (in.next(line)) {
-      mean_vector.push_back(parse(field2(line)));
-      sd_vector.push_back(parse(field3(line)));
-      ++start_coord;
-    }
-  }
+  if (in.next(line))  // header
+    while (in.next(line)) ++start_coord;
   check_read(in, path);
+}
+
+void des_fields(std::string_view line, double& mean, double& sd) {
+  mean = parse(field2(line));
+  sd = parse(field3(line));
 }
 
 void read_sample(const char* path) {
