@@ -34,7 +34,7 @@ declare -A deps=(
   [gram_fields]="$common common/gram_readers.cpp"
   [gram_samples]="$common common/gram_readers.cpp"
   [gram_des]="$common common/gram_readers.cpp"
-  [loadings_fields]="$common loadcalc/eigen_readers.cpp loadcalc/loadings_run.cpp loadcalc/loadings_kernel.cpp loadcalc/loadings_kernel_avx2.cpp loadcalc/loadings_kernel_avx512.cpp"
+  [loadings_fields]="$common common/instep.cpp"
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
 )

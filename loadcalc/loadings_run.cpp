@@ -1,7 +1,7 @@
 #include "loadings_run.h"
 
 #include "eigen_readers.h"
-#include "linereader.h"
+#include "instep.h"
 #include "loadings_kernel.h"
 #include "numformat.h"
 #include "numparse.h"
@@ -13,143 +13,240 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 #include <string_view>
-
-std::string eigenfiles_label;
-std::vector<double> constant;
-Matrix loadings;
-
-// Field 2 of a methylation line: after the first comma up to the second (or
-// the end of the line); a line without a comma is field 2 as a whole.
-double site_value(std::string_view line) {
-  if (line.empty()) return 0.0;  // as atof("")
-  const char* b = line.data();
-  const char* e = b + line.size();
-  const char* p1 = static_cast<const char*>(std::memchr(b, ',', line.size()));
-  if (!p1) return num::parse_double(b, e);
-  ++p1;
-  const char* p2 = static_cast<const char*>(std::memchr(p1, ',', static_cast<size_t>(e - p1)));
-  return num::parse_double(p1, p2 ? p2 : e);
-}
+#include <unordered_map>
+#include <vector>
 
 namespace {
-
-constexpr size_t kStreamBuffer = size_t{64} << 10;  // per sample; n streams are open at once
 
 void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
 int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
-[[noreturn]] void die_read(const std::string& path, const LineReader& r) {
-  die("cannot read file " + path + ": " + std::strerror(r.errno_value()) + "\n", 255);
+// K: decimal digits only, within int.
+void arg_k(const char* s, int arg, int& K) {
+  const char* e = s + std::strlen(s);
+  int v = 0;
+  const auto r = std::from_chars(s, e, v);
+  if (s == e || *s == '-' || r.ec != std::errc() || r.ptr != e)
+    die("argument " + std::to_string(arg) + " (components K) must be a whole number >= 0, not \"" +
+            s + "\"\n",
+        255);
+  K = v;
 }
 
-void append_int(std::string& out, long v) {
+void append_int(std::string& out, size_t v) {
   char buf[24];
   auto res = std::to_chars(buf, buf + sizeof buf, v);
   out.append(buf, res.ptr);
 }
 
-void write_loadings(const std::string& path, size_t n_sites, size_t K) {
+// One analysis: its eigen results and its loadings file.
+struct Analysis {
+  SiteValues mode = SiteValues::standardized;
+  std::string prefix, label, vec_path, out_path;
+  std::vector<double> ev;        // n x K: row i is sample i of the eigenvector file
+  std::vector<double> constant;  // 1.0 / (sqrt(n - 1) * sqrt(lambda[k]))
+  std::vector<std::string> names;
+  // Panel column (order of the files' reading) of the analysis' sample i;
+  // empty when the analysis reads the panel in its own order.
+  std::vector<size_t> column;
   OutFile out;
-  if (!out.open(path)) die_output(path, out.error());
-  std::string line = "block";
-  for (size_t k = 1; k <= K; ++k) {
-    line += ",pc";
-    append_int(line, static_cast<long>(k));
-  }
-  line += '\n';
-  out.write(line);
-  char num_buf[num::kFormatBuf];
-  for (size_t s = 0; s < n_sites; ++s) {
-    line.clear();
-    append_int(line, static_cast<long>(s + 1));
-    const double* row = loadings[s];
-    for (size_t k = 0; k < K; ++k) {
-      line += ',';
-      line.append(num_buf, num::format_g15(num_buf, row[k]));
-    }
-    line += '\n';
-    out.write(line);
-  }
-  if (!out.commit()) die_output(path, out.error());
-}
+  bool writing = false;  // the temporary file is open
+};
 
-int run(int argc, char** argv, const char* program, SiteValues mode) {
-  if (argc < 7 || arg_int(argv[5]) < 0)
-    die(std::string("usage: ") + program +
-            " <methylation dir prefix> <descriptives dir prefix> <results prefix> <label>"
-            " <components K >= 0> <chromosome N>\n",
-            255);
-  const std::string meth_prefix = argv[1], des_prefix = argv[2], results_prefix = argv[3];
-  eigenfiles_label = argv[4];
-  const int K = arg_int(argv[5]);
-  const int N = arg_int(argv[6]);
-  const std::string chr = std::to_string(N);
-  const bool standardize = mode == SiteValues::standardized;
-
-  say(" Calculate loadings for the first " + std::to_string(K) + " principal components \n");
-
-  const std::string eigenval_path = results_prefix + eigenfiles_label + "_eigenval.csv";
+// The eigenvalue and eigenvector files, with their messages and checks.
+void read_eigen(Analysis& a, int K) {
+  const std::string eigenval_path = a.prefix + a.label + "_eigenval.csv";
   read_eigenval(eigenval_path.c_str());
   if (eigen_val.size() < static_cast<size_t>(K))
     die("eigenvalue file " + eigenval_path + " holds " + std::to_string(eigen_val.size()) +
             " eigenvalues, fewer than the " + std::to_string(K) + " components asked for\n",
         255);
-
-  const std::string eigenvec_path = results_prefix + eigenfiles_label + "_eigenvec.csv";
-  read_n_sample(eigenvec_path.c_str());
+  a.vec_path = a.prefix + a.label + "_eigenvec.csv";
+  read_n_sample(a.vec_path.c_str());
   say(" Number of samples is " + std::to_string(n_sample) + "\n");
   if (n_sample < 2)
-    die("eigenvector file " + eigenvec_path + " has fewer than two sample rows (" +
+    die("eigenvector file " + a.vec_path + " has fewer than two sample rows (" +
             std::to_string(n_sample) + ")\n",
         255);
-  const size_t n = static_cast<size_t>(n_sample);
   sizeMatrix(eigen_vec, n_sample, K);
-  read_eigenvec(eigenvec_path.c_str(), K);
+  read_eigenvec(a.vec_path.c_str(), K);
+  a.constant.assign(static_cast<size_t>(K), 0.0);
+  for (size_t k = 0; k < a.constant.size(); ++k)
+    a.constant[k] = 1.0 / (std::sqrt(static_cast<double>(n_sample - 1)) * std::sqrt(eigen_val[k]));
+  a.ev = std::move(eigen_vec.cells);
+  a.names = std::move(sample_names);
+}
 
-  const std::string des_path = des_prefix + "des_chr" + chr + ".csv";
-  {
-    LineReader probe(64);
-    if (!probe.open(des_path.c_str())) die("The file " + des_path + "  is not open \n", 1);
-  }
-  say("file named " + des_path + "  is read \n");
-  read_des(des_path.c_str(), standardize);
-
-  // One stream per sample, all open together.
-  require_open_files(static_cast<long>(n));
-  std::vector<std::string> paths(n);
-  std::vector<LineReader> streams;
-  streams.reserve(n);
+// Finds every sample of `b` among those of `a` (the order the files are read
+// in); the two files must list the same samples.
+void map_samples(const Analysis& a, Analysis& b) {
+  const size_t n = a.names.size();
+  if (b.names.size() != n)
+    die("eigenvector files " + a.vec_path + " and " + b.vec_path + " list different samples (" +
+            std::to_string(n) + " and " + std::to_string(b.names.size()) + " rows)\n",
+        255);
+  std::unordered_map<std::string_view, size_t> column;
+  for (size_t j = 0; j < n; ++j) column.emplace(a.names[j], j);
+  b.column.resize(n);
   for (size_t i = 0; i < n; ++i) {
-    paths[i] = meth_prefix + "chr" + chr + "/" + sample_names[i] + ".csv";
-    streams.emplace_back(kStreamBuffer);
-    if (!streams[i].open(paths[i].c_str())) die("The file " + paths[i] + "  is not open \n", 1);
+    auto it = column.find(b.names[i]);
+    if (it == column.end())
+      die("eigenvector files " + a.vec_path + " and " + b.vec_path +
+              " list different samples: " + b.names[i] + " is only in " + b.vec_path + "\n",
+          255);
+    b.column[i] = it->second;
+  }
+}
+
+// The walk over one chromosome's sites for one or two analyses. The files are
+// read in the sample order of the first analysis; the first sample's file
+// drives the site loop.
+class Walk {
+ public:
+  Walk(Analysis* as, size_t na, size_t K) : as_(as), na_(na), K_(K) {}
+  void run(const std::string& meth_prefix, const std::string& des_prefix, const std::string& chr);
+
+ private:
+  [[noreturn]] void fail(const std::string& msg, int status = 255) {
+    for (size_t a = 0; a < na_; ++a) as_[a].out.abort();  // exit runs no destructors
+    die(msg, status);
+  }
+  [[noreturn]] void fail_read(size_t j) {
+    fail("cannot read file " + in_.path(j) + ": " + std::strerror(in_.errno_value(j)) + "\n");
+  }
+  [[noreturn]] void fail_des_read() {
+    fail("cannot read file " + des_path_ + ": " + std::strerror(des_.errno_value()) + "\n");
+  }
+  void open_outputs(const std::string& chr);
+  void write_rows(Analysis& a, const double* sums, size_t nb, size_t first_site);
+  size_t count_des_rows(size_t so_far);
+  void check_second_order(size_t sites);
+
+  Analysis* as_;
+  size_t na_, K_;
+  InStep in_;
+  DesStream des_;
+  std::string des_path_;
+  size_t g_ = 0;         // panel column of the second analysis' first sample
+  size_t g_last_ = 0;    // its lines up to its last non-empty one
+  std::string line_;
+};
+
+void Walk::open_outputs(const std::string& chr) {
+  std::string header = "block";
+  for (size_t k = 1; k <= K_; ++k) {
+    header += ",pc";
+    append_int(header, k);
+  }
+  header += '\n';
+  for (size_t a = 0; a < na_; ++a) {
+    Analysis& an = as_[a];
+    an.out_path = an.prefix + "loadings/" + an.label + "_loadings_chr" + chr + ".csv";
+    // A failure is reported where the program has always reported it, after
+    // the sites are read and the file's name printed.
+    an.writing = an.out.open(an.out_path);
+    if (an.writing) an.out.write(header);
+  }
+}
+
+void Walk::write_rows(Analysis& a, const double* sums, size_t nb, size_t first_site) {
+  char num_buf[num::kFormatBuf];
+  for (size_t k = 0; k < nb; ++k) {
+    line_.clear();
+    append_int(line_, first_site + k + 1);
+    const double* row = sums + k * K_;
+    for (size_t c = 0; c < K_; ++c) {
+      line_ += ',';
+      line_.append(num_buf, num::format_g15(num_buf, row[c]));
+    }
+    line_ += '\n';
+    a.out.write(line_);
+  }
+}
+
+// Rows of the descriptives file: `so_far` read, the rest counted here.
+size_t Walk::count_des_rows(size_t so_far) {
+  double mean[256], sd[256];
+  for (size_t got; (got = des_.read(mean, sd, 256)) > 0;) so_far += got;
+  if (des_.failed()) fail_des_read();
+  return so_far;
+}
+
+// weights' second analysis reads the files in another order, so another
+// file drives its site loop: the rules of that loop, checked on the line
+// counts once every file is read to its end (the first order's checks have
+// passed, so each file's lines beyond `sites` are empty).
+void Walk::check_second_order(size_t sites) {
+  const Analysis& b = as_[1];
+  auto data_lines = [&](size_t j) { return in_.lines(j) ? in_.lines(j) - 1 : 0; };
+  const size_t lg = data_lines(g_);
+  if (lg > sites)
+    fail("methylation file " + in_.path(g_) + " holds more sites than the " +
+         std::to_string(sites) + " of descriptives file " + des_path_ + "\n");
+  if (lg < sites)
+    fail("methylation file " + in_.path(g_) + " holds " + std::to_string(lg) +
+         " sites, fewer than the " + std::to_string(sites) + " of descriptives file " + des_path_ +
+         "\n");
+  for (size_t i = 1; i < b.column.size(); ++i) {
+    const size_t j = b.column[i];
+    if (data_lines(j) < g_last_)
+      fail("methylation file " + in_.path(j) + " has fewer lines than " + in_.path(g_) + "\n");
+  }
+}
+
+void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
+               const std::string& chr) {
+  Analysis& first = as_[0];
+  const size_t n = first.names.size();
+
+  des_path_ = des_prefix + "des_chr" + chr + ".csv";
+  if (!des_.open(des_path_.c_str())) die("The file " + des_path_ + "  is not open \n", 1);
+  say("file named " + des_path_ + "  is read \n");
+
+  {
+    std::vector<std::string> paths(n);
+    for (size_t i = 0; i < n; ++i) paths[i] = meth_prefix + "chr" + chr + "/" + first.names[i] + ".csv";
+    size_t bad = 0;
+    const InStep::Open opened = in_.open(paths, bad);
+    if (opened == InStep::Open::not_open) die("The file " + paths[bad] + "  is not open \n", 1);
+    if (opened == InStep::Open::not_regular)
+      die("methylation file " + paths[bad] + " is not a regular file: " + std::to_string(n) +
+              " files must be read at once, more than may be open, so each is reopened where it "
+              "stopped\n",
+          255);
   }
   std::string_view line;
-  for (size_t i = 0; i < n; ++i) streams[i].next(line);  // headers
+  for (size_t j = 0; j < n; ++j) in_.next(j, line);  // headers; a read error shows at site 0
 
-  constant.assign(static_cast<size_t>(K), 0.0);
-  for (size_t k = 0; k < constant.size(); ++k)
-    constant[k] = 1.0 / (std::sqrt(static_cast<double>(n_sample - 1)) * std::sqrt(eigen_val[k]));
+  const bool two = na_ > 1;
+  g_ = two ? as_[1].column[0] : 0;
+  const bool check_g = two && g_ != 0;
+  bool any_std = false;
+  for (size_t a = 0; a < na_; ++a) any_std |= as_[a].mode == SiteValues::standardized;
 
-  // Site loop, driven by the first sample's file. A file that runs out counts
-  // as empty lines, which is an error unless the first file has only empty
-  // lines left (its trailing empty lines still count as sites).
-  //
-  // Sites are read in chunks: the first file yields up to `chunk` lines, then
-  // every other file as many, one file after the other (each stream's buffer
-  // stays warm), into a site-major table. The sites are then taken one by
-  // one in order, with messages and checks at the site where the one-line-
-  // per-file walk would meet them: a file's end or read error is kept as an
-  // event at its site.
-  sizeMatrix(loadings, 0, K);
-  const size_t nk = static_cast<size_t>(K);
-  loadings.cells.reserve(mean_vector.size() * nk);  // the descriptives file's sites, a hint
-  const size_t chunk = std::max<size_t>(1, std::min<size_t>(256, (size_t{64} << 10) / n));
-  std::vector<double> table(chunk * n), sums(nk);
-  std::vector<char> first_empty(chunk);
+  open_outputs(chr);
+  bool computing = false;
+  for (size_t a = 0; a < na_; ++a) computing |= as_[a].writing;
+
+  // Sites are read a chunk at a time: up to `chunk` lines of the first file,
+  // then as many of every other file, into a site-major panel, and as many
+  // descriptives rows. The sites are then taken one by one in order, with
+  // messages and checks at the site where a one-line-per-file walk would
+  // meet them: a file's end or read error is kept as an event at its site.
+  // A file that runs out counts as empty lines, which is an error unless the
+  // first file has only empty lines left (its empty lines are sites too).
+  // With the files reopened in turn, chunks are longer: fewer reopenings.
+  const size_t chunk =
+      in_.all_open() ? std::max<size_t>(1, std::min<size_t>(256, (size_t{64} << 10) / n))
+                     : std::max<size_t>(1, std::min<size_t>(65536, (size_t{1} << 20) / n));
+  std::vector<double> table(chunk * n), table2(two ? chunk * n : 0), sums(chunk * K_);
+  std::vector<double> mean(chunk), sd(chunk);
+  std::vector<char> first_empty(chunk), g_empty(check_g ? chunk : 0);
   std::vector<char> ended(n, 0);
   struct Event {
     size_t site, file;
@@ -157,92 +254,170 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
   };
   std::vector<Event> events;
   size_t first_ended = n;
+  bool des_end = false;
   size_t s = 0;
   for (bool more = true; more;) {
-    size_t nb = 0;
-    double v;
-    while (nb < chunk && streams[0].next_field2(line, v)) {
-      table[nb * n] = v;
-      first_empty[nb] = line.empty();
-      ++nb;
-    }
+    const size_t nb = in_.read(0, table.data(), n, chunk, first_empty.data());
     more = nb == chunk;
     events.clear();
-    for (size_t i = 1; i < n; ++i) {
-      LineReader& in = streams[i];
-      double* cell = table.data() + i;
+    for (size_t j = 1; j < n; ++j) {
+      double* cell = table.data() + j;
       size_t k = 0;
-      if (!ended[i]) {
-        for (; k < nb; ++k, cell += n) {
-          if (!in.next_field2(line, *cell)) {
-            ended[i] = 1;
-            events.push_back({s + k, i, in.failed()});
-            break;
-          }
+      if (!ended[j]) {
+        const bool is_g = check_g && j == g_;
+        k = in_.read(j, cell, n, nb, is_g ? g_empty.data() : nullptr);
+        if (is_g)
+          for (size_t q = 0; q < k; ++q)
+            if (!g_empty[q]) g_last_ = s + q + 1;
+        if (k < nb) {
+          ended[j] = 1;
+          events.push_back({s + k, j, in_.failed(j)});
         }
       }
-      for (; k < nb; ++k, cell += n) *cell = 0.0;  // a missing line reads as an empty one, as atof("")
+      for (cell += k * n; k < nb; ++k, cell += n) *cell = 0.0;  // a missing line reads as an empty one
     }
     std::stable_sort(events.begin(), events.end(),
                      [](const Event& x, const Event& y) { return x.site < y.site; });
+    const size_t dn = des_end ? 0 : des_.read(mean.data(), sd.data(), nb);
+    if (dn < nb) des_end = true;
+
     auto ev = events.begin();
-    for (size_t k = 0; k < nb; ++k, ++s) {
-      const double mean = mean_at(s);
-      double sd = 1.0;
-      bool zero_sd = false;
-      if (standardize) {
-        sd = sd_at(s);
-        zero_sd = !(sd > 1e-10);
-        if (zero_sd)
-          say(" Standardard deviation of site " + std::to_string(s) +
-              " is (very close to) zero: Loadings set to zero\n");
+    for (size_t k = 0; k < nb; ++k) {
+      const size_t site = s + k;
+      if (k >= dn) {
+        if (des_.failed()) fail_des_read();
+        fail("methylation file " + in_.path(0) + " holds more sites than the " +
+             std::to_string(site) + " of descriptives file " + des_path_ + "\n");
       }
-      for (; ev != events.end() && ev->site == s; ++ev) {
-        if (ev->error) die_read(paths[ev->file], streams[ev->file]);
+      const bool zero_sd = any_std && !(sd[k] > 1e-10);
+      if (zero_sd)
+        say(" Standardard deviation of site " + std::to_string(site) +
+            " is (very close to) zero: Loadings set to zero\n");
+      for (; ev != events.end() && ev->site == site; ++ev) {
+        if (ev->error) fail_read(ev->file);
         first_ended = std::min(first_ended, ev->file);
       }
-      double* row = table.data() + k * n;
-      for (size_t i = 0; i < n; ++i) {
-        if (standardize)
-          row[i] = zero_sd ? 0.0 : (row[i] - mean) / sd;
-        else
-          row[i] = row[i] - mean;
-      }
       if (!first_empty[k] && first_ended < n)
-        die("methylation file " + paths[first_ended] + " has fewer lines than " + paths[0] + "\n",
-            255);
+        fail("methylation file " + in_.path(first_ended) + " has fewer lines than " + in_.path(0) +
+             "\n");
+      double* row = table.data() + k * n;
+      if (two) {  // the second analysis first: the first overwrites the read values
+        const Analysis& b = as_[1];
+        double* out = table2.data() + k * n;
+        for (size_t i = 0; i < n; ++i) {
+          const double v = row[b.column[i]];
+          out[i] = b.mode == SiteValues::standardized ? (zero_sd ? 0.0 : (v - mean[k]) / sd[k])
+                                                       : v - mean[k];
+        }
+      }
+      if (first.mode == SiteValues::standardized)
+        for (size_t i = 0; i < n; ++i) row[i] = zero_sd ? 0.0 : (row[i] - mean[k]) / sd[k];
+      else
+        for (size_t i = 0; i < n; ++i) row[i] = row[i] - mean[k];
     }
     // The chunk's sites passed every check: their loadings, in site order.
+    if (computing)
+      for (size_t a = 0; a < na_; ++a) {
+        Analysis& an = as_[a];
+        if (!an.writing) continue;
+        const double* values = a == 0 ? table.data() : table2.data();
 #ifdef METHPCA_PLAIN
-    for (size_t k = 0; k < nb; ++k) {
-      loadcalc::accumulate_ref(table.data() + k * n, n, eigen_vec.cells.data(), nk,
-                               constant.data(), sums.data());
-      loadings.cells.insert(loadings.cells.end(), sums.begin(), sums.end());
-    }
+        for (size_t k = 0; k < nb; ++k)
+          loadcalc::accumulate_ref(values + k * n, n, an.ev.data(), K_, an.constant.data(),
+                                   sums.data() + k * K_);
 #else
-    const size_t filled = loadings.cells.size();
-    loadings.cells.resize(filled + nb * nk);
-    loadcalc::accumulate_sites(table.data(), n, nb, n, eigen_vec.cells.data(), nk,
-                               constant.data(), loadings.cells.data() + filled);
+        loadcalc::accumulate_sites(values, n, nb, n, an.ev.data(), K_, an.constant.data(),
+                                   sums.data());
 #endif
-    loadings.n_rows += nb;
+        write_rows(an, sums.data(), nb, s);
+      }
+    s += nb;
   }
-  if (streams[0].failed()) die_read(paths[0], streams[0]);
-  for (size_t i = 1; i < n; ++i) {
-    if (ended[i]) continue;
-    while (streams[i].next(line))
+  if (in_.failed(0)) fail_read(0);
+  if (!des_end) {
+    const size_t rows = count_des_rows(s);
+    if (rows > s)
+      fail("methylation file " + in_.path(0) + " holds " + std::to_string(s) +
+           " sites, fewer than the " + std::to_string(rows) + " of descriptives file " + des_path_ +
+           "\n");
+  }
+  for (size_t j = 1; j < n; ++j) {
+    if (ended[j]) {
+      if (in_.failed(j)) fail_read(j);  // an error before the first site
+      continue;
+    }
+    while (in_.next(j, line))
       if (!line.empty())
-        die("methylation file " + paths[i] + " has more lines than " + paths[0] + "\n", 255);
-    if (streams[i].failed()) die_read(paths[i], streams[i]);
+        fail("methylation file " + in_.path(j) + " has more lines than " + in_.path(0) + "\n");
+    if (in_.failed(j)) fail_read(j);
   }
-  streams.clear();
+  if (check_g) check_second_order(s);
+  in_.close();
 
-  const std::string out_path =
-      results_prefix + "loadings/" + eigenfiles_label + "_loadings_chr" + chr + ".csv";
-  say(" The name of the output file is " + out_path + "\n");
+  for (size_t a = 0; a < na_; ++a) say(" The name of the output file is " + as_[a].out_path + "\n");
   std::fflush(stdout);
-  write_loadings(out_path, s, nk);
+  // Every file complete and on disk before any is moved into place.
+  for (size_t a = 0; a < na_; ++a) {
+    Analysis& an = as_[a];
+    if (!an.writing || !an.out.flush()) {
+      const std::string reason = an.out.error();
+      for (size_t b = 0; b < na_; ++b) as_[b].out.abort();
+      die_output(an.out_path, reason);
+    }
+  }
+  for (size_t a = 0; a < na_; ++a) {
+    Analysis& an = as_[a];
+    if (!an.out.commit()) {
+      const std::string reason = an.out.error();
+      for (size_t b = 0; b < na_; ++b) as_[b].out.abort();
+      die_output(an.out_path, reason);
+    }
+  }
   std::fflush(stdout);
+}
+
+int run(int argc, char** argv, const char* program, SiteValues mode) {
+  const std::string usage = std::string("usage: ") + program +
+                            " <methylation dir prefix> <descriptives dir prefix> <results prefix>"
+                            " <label> <components K >= 0> <chromosome N>\n";
+  if (argc < 7) die(usage, 255);
+  int K = 0;
+  arg_k(argv[5], 5, K);
+  const std::string meth_prefix = argv[1], des_prefix = argv[2];
+  const std::string chr = std::to_string(arg_int(argv[6]));
+
+  auto a = std::make_unique<Analysis>();
+  a->mode = mode;
+  a->prefix = argv[3];
+  a->label = argv[4];
+  say(" Calculate loadings for the first " + std::to_string(K) + " principal components \n");
+  read_eigen(*a, K);
+  Walk(a.get(), 1, static_cast<size_t>(K)).run(meth_prefix, des_prefix, chr);
+  return 0;
+}
+
+int run_both(int argc, char** argv) {
+  if (argc < 9)
+    die("usage: weights <methylation dir prefix> <descriptives dir prefix> <components K >= 0>"
+        " <chromosome N> <std results prefix> <std label> <cen results prefix> <cen label>\n",
+        255);
+  int K = 0;
+  arg_k(argv[3], 3, K);
+  const std::string meth_prefix = argv[1], des_prefix = argv[2];
+  const std::string chr = std::to_string(arg_int(argv[4]));
+
+  std::unique_ptr<Analysis[]> as(new Analysis[2]);
+  as[0].mode = SiteValues::standardized;
+  as[0].prefix = argv[5];
+  as[0].label = argv[6];
+  as[1].mode = SiteValues::centred;
+  as[1].prefix = argv[7];
+  as[1].label = argv[8];
+  say(" Calculate loadings for the first " + std::to_string(K) + " principal components \n");
+  read_eigen(as[0], K);
+  read_eigen(as[1], K);
+  map_samples(as[0], as[1]);
+  Walk(as.get(), 2, static_cast<size_t>(K)).run(meth_prefix, des_prefix, chr);
   return 0;
 }
 
@@ -251,6 +426,14 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
 int run_loadings(int argc, char** argv, const char* program, SiteValues mode) {
   try {
     return run(argc, argv, program, mode);
+  } catch (const std::bad_alloc&) {
+    die("out of memory\n", 255);
+  }
+}
+
+int run_weights(int argc, char** argv) {
+  try {
+    return run_both(argc, argv);
   } catch (const std::bad_alloc&) {
     die("out of memory\n", 255);
   }

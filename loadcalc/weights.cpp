@@ -1,0 +1,6 @@
+// weights: both analyses of one chromosome from one reading of its files: the
+// loadings files of stdweights and of cenweights, each with its own eigen
+// results.
+#include "loadings_run.h"
+
+int main(int argc, char** argv) { return run_weights(argc, argv); }
