@@ -8,7 +8,7 @@
 # Usage: bash plain_vs_fast.sh <bin dir> <source dir>; exit 77 when a program is missing.
 set -u
 bin=$(cd "$1" && pwd)
-progs="descriptives selfgram crossgram grameigen stdweights cenweights"
+progs="descriptives selfgram crossgram grameigen stdweights cenweights weights"
 [ -x "$bin/methgen" ] || { echo "skip: methgen is not built"; exit 77; }
 for p in $progs; do
   [ -x "$bin/$p" ] && [ -x "$bin/${p}_plain" ] || { echo "skip: $p or ${p}_plain is not built"; exit 77; }
@@ -33,7 +33,8 @@ done
 K=4
 road() {  # road <suffix> <folder>
   local x=$1 o=$2
-  mkdir -p "$o/des" "$o/blocks" "$o/std/loadings" "$o/cen/loadings" "$o/log"
+  mkdir -p "$o/des" "$o/blocks" "$o/std/loadings" "$o/cen/loadings" "$o/both/std/loadings" \
+    "$o/both/cen/loadings" "$o/log"
   set -e
   for c in 1 2; do "$bin/descriptives$x" data/meth/ data/samples.txt "$o/des/" $c > "$o/log/des$c"; done
   "$bin/selfgram$x" data/meth/ data/samples.txt "$o/des/" "$o/blocks/" 1 2 1 9 > "$o/log/self1"
@@ -45,6 +46,8 @@ road() {  # road <suffix> <folder>
   for c in 1 2; do
     "$bin/stdweights$x" data/meth/ "$o/des/" "$o/std/" road $K $c > "$o/log/std$c"
     "$bin/cenweights$x" data/meth/ "$o/des/" "$o/cen/" road $K $c > "$o/log/cen$c"
+    cp "$o"/std/road_eigen* "$o/both/std/"; cp "$o"/cen/road_eigen* "$o/both/cen/"
+    "$bin/weights$x" data/meth/ "$o/des/" $K $c "$o/both/std/" road "$o/both/cen/" road > "$o/log/both$c"
   done
   set +e
   # Processor times differ from run to run.
