@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -135,6 +136,50 @@ TEST(ReadDes, AMissingFileLeavesEmptyTablesAndPrintsNothing) {
   read_des("/nonexistent/des_chr1.csv");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(mean_vector.empty());
+}
+
+TEST(ReadEigenvec, TwoRowsOfOneNameEndTheRun) {
+  EXPECT_EXIT(load_eigenvec("h\n\"A\",1\n\"B\",2\nA,3\n", 1), testing::ExitedWithCode(255),
+              "");
+  load_eigenvec("h\n\"A\",1\n\"a\",2\n\"A \",3\n", 1);  // names compare exactly
+  EXPECT_EQ(n_sample, 3);
+}
+
+TEST(ReadEigenvec, ReadsTheRowsReadNSampleKeptWithoutReopening) {
+  const std::string path = write_temp("eigenvec_once", "h\n\"A\",0.5\n\"B\",-0.25\n");
+  read_n_sample(path.c_str());
+  std::remove(path.c_str());  // a pipe would not give its lines again either
+  sizeMatrix(eigen_vec, n_sample, 1);
+  testing::internal::CaptureStdout();
+  read_eigenvec(path.c_str(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            " file " + path + " with eigenvectors is read \n");
+  EXPECT_EQ(sample_names, (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(eigen_vec.cells, (V{0.5, -0.25}));
+}
+
+TEST(DesStream, ChunksGiveTheRowsOfReadDes) {
+  std::string text = "coord,mean,SD\n";
+  for (int s = 0; s < 23; ++s)
+    text += std::to_string(s) + "," + std::to_string(s * 0.125) + (s % 5 ? ",0.5\n" : "\n");
+  text += "\n99,9,9\n";
+  const std::string path = write_temp("des_stream", text);
+  read_des(path.c_str());
+  for (size_t chunk : {1, 4, 7, 23, 64}) {
+    DesStream in;
+    ASSERT_TRUE(in.open(path.c_str()));
+    std::vector<double> mean(chunk), sd(chunk), all_mean, all_sd;
+    for (size_t got; (got = in.read(mean.data(), sd.data(), chunk)) > 0;) {
+      all_mean.insert(all_mean.end(), mean.begin(), mean.begin() + static_cast<long>(got));
+      all_sd.insert(all_sd.end(), sd.begin(), sd.begin() + static_cast<long>(got));
+    }
+    EXPECT_FALSE(in.failed());
+    EXPECT_EQ(all_mean, mean_vector) << chunk;
+    EXPECT_EQ(all_sd, sd_vector) << chunk;
+    EXPECT_EQ(in.read(mean.data(), sd.data(), 1), 0u);  // ended stays ended
+  }
+  DesStream none;
+  EXPECT_FALSE(none.open("/nonexistent/des_chr1.csv"));
 }
 
 }  // namespace
