@@ -2,9 +2,12 @@
 // is the file, read as eigenvalue file and as eigenvector file. Data lines:
 // after the header, up to the first empty line. A row that read_eigenvec
 // must refuse (fewer than K component fields) is predicted and not read,
-// since the reader ends the run there.
+// since the reader ends the run there; so is a name two rows hold. The
+// eigenvector reader takes the rows read_n_sample kept (the file is read once).
 #include "eigen_readers.h"
 #include "fuzz_util.h"
+
+#include <algorithm>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fz::quiet_stdout();
@@ -36,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // field 1 (no quote: the field; one quote: the text after it), then K fields.
   std::vector<std::string> names(rows.size());
   std::vector<std::vector<double>> vec(rows.size(), std::vector<double>(K, 0.0));
-  for (size_t i = 0; i < rows.size(); ++i) {
+  size_t named = 0;  // rows read_eigenvec takes a name from
+  for (size_t i = 0; i < rows.size(); ++i, named = i) {
     const std::string& line = rows[i];
     size_t c = line.find(',');
     if (c == std::string::npos) {
@@ -57,6 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       c = line.find(',', start);
       vec[i][k] = fz::atof_of(line.substr(start, c == std::string::npos ? c : c - start));
     }
+  }
+  // Two rows of one name are refused with a message and status 255.
+  {
+    std::vector<std::string> sorted(names.begin(), names.begin() + static_cast<long>(named));
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return 0;
   }
   sizeMatrix(eigen_vec, n_sample, K);
   read_eigenvec(path, K);
