@@ -5,7 +5,8 @@
 # the std ones and both output names at the end). The cen eigenvector rows
 # are put in another order, which weights maps onto the std order. Then the
 # same under an open-file limit below the sample count (files reopened at
-# their offsets), and a short file there: message, status 255, no output.
+# their offsets), and a short file there: message, status 255, no output;
+# then a named pipe among the files.
 # Usage: bash weights_vs_two.sh <bin dir> <source dir>; exit 77 when a program is missing.
 set -u
 bin=$(cd "$1" && pwd)
@@ -55,6 +56,29 @@ status=$?
 if [ $status != 255 ] || ! echo "$out" | tail -n 1 | grep -q "has fewer lines than" ||
    [ -n "$(find std/loadings cen/loadings -type f)" ]; then
   echo "short file under ulimit -n 12: status $status"; echo "$out" | tail -n 2; find std/loadings cen/loadings -type f; fail=1
+fi
+# A named pipe among the files: read as a stream when every file is open at
+# once (same loadings as chromosome 2 above), refused before reading when
+# the files must be reopened in turns.
+f="data/meth/chr2/$(sed -n 5p data/samples.txt).csv"
+mv "$f" real.csv
+mkfifo "$f"
+cat real.csv > "$f" & feeder=$!
+out=$(timeout 60 "$bin/weights" data/meth/ des/ $K 2 std/ r cen/ r 2>&1)
+status=$?
+kill $feeder 2>/dev/null; wait $feeder 2>/dev/null
+if [ $status != 0 ] || ! cmp -s ref/std.csv std/loadings/r_loadings_chr2.csv ||
+   ! cmp -s ref/cen.csv cen/loadings/r_loadings_chr2.csv; then
+  echo "pipe, all files open: status $status"; echo "$out" | tail -n 2; fail=1
+fi
+rm -f std/loadings/* cen/loadings/*
+cat real.csv > "$f" & feeder=$!
+out=$( (ulimit -n 12; timeout 60 "$bin/weights" data/meth/ des/ $K 2 std/ r cen/ r) 2>&1)
+status=$?
+kill $feeder 2>/dev/null; wait $feeder 2>/dev/null
+if [ $status != 255 ] || ! echo "$out" | tail -n 1 | grep -q "is not a regular file" ||
+   [ -n "$(find std/loadings cen/loadings -type f)" ]; then
+  echo "pipe under ulimit -n 12: status $status"; echo "$out" | tail -n 2; fail=1
 fi
 [ $fail = 0 ] && echo "ok"
 exit $fail
