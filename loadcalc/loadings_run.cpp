@@ -334,13 +334,6 @@ void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
     s += nb;
   }
   if (in_.failed(0)) fail_read(0);
-  if (!des_end) {
-    const size_t rows = count_des_rows(s);
-    if (rows > s)
-      fail("methylation file " + in_.path(0) + " holds " + std::to_string(s) +
-           " sites, fewer than the " + std::to_string(rows) + " of descriptives file " + des_path_ +
-           "\n");
-  }
   for (size_t j = 1; j < n; ++j) {
     if (ended[j]) {
       if (in_.failed(j)) fail_read(j);  // an error before the first site
@@ -350,6 +343,13 @@ void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
       if (!line.empty())
         fail("methylation file " + in_.path(j) + " has more lines than " + in_.path(0) + "\n");
     if (in_.failed(j)) fail_read(j);
+  }
+  if (!des_end) {
+    const size_t rows = count_des_rows(s);
+    if (rows > s)
+      fail("methylation file " + in_.path(0) + " holds " + std::to_string(s) +
+           " sites, fewer than the " + std::to_string(rows) + " of descriptives file " + des_path_ +
+           "\n");
   }
   if (check_g) check_second_order(s);
   in_.close();
