@@ -24,6 +24,9 @@ namespace {
 
 void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
+// What is being read, for the out-of-memory message.
+std::string reading;
+
 int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
 // K: decimal digits only, within int.
@@ -61,12 +64,14 @@ struct Analysis {
 // The eigenvalue and eigenvector files, with their messages and checks.
 void read_eigen(Analysis& a, int K) {
   const std::string eigenval_path = a.prefix + a.label + "_eigenval.csv";
+  reading = eigenval_path;
   read_eigenval(eigenval_path.c_str());
   if (eigen_val.size() < static_cast<size_t>(K))
     die("eigenvalue file " + eigenval_path + " holds " + std::to_string(eigen_val.size()) +
             " eigenvalues, fewer than the " + std::to_string(K) + " components asked for\n",
         255);
   a.vec_path = a.prefix + a.label + "_eigenvec.csv";
+  reading = a.vec_path;
   read_n_sample(a.vec_path.c_str());
   say(" Number of samples is " + std::to_string(n_sample) + "\n");
   if (n_sample < 2)
@@ -205,6 +210,7 @@ void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
   const size_t n = first.names.size();
 
   des_path_ = des_prefix + "des_chr" + chr + ".csv";
+  reading = des_path_ + " and the methylation files " + meth_prefix + "chr" + chr + "/*.csv";
   if (!des_.open(des_path_.c_str())) die("The file " + des_path_ + "  is not open \n", 1);
   say("file named " + des_path_ + "  is read \n");
 
@@ -427,7 +433,9 @@ int run_loadings(int argc, char** argv, const char* program, SiteValues mode) {
   try {
     return run(argc, argv, program, mode);
   } catch (const std::bad_alloc&) {
-    die("out of memory\n", 255);
+    die("out of memory while reading " + (reading.empty() ? std::string("the arguments") : reading) +
+            "\n",
+        255);
   }
 }
 
@@ -435,6 +443,8 @@ int run_weights(int argc, char** argv) {
   try {
     return run_both(argc, argv);
   } catch (const std::bad_alloc&) {
-    die("out of memory\n", 255);
+    die("out of memory while reading " + (reading.empty() ? std::string("the arguments") : reading) +
+            "\n",
+        255);
   }
 }

@@ -6,7 +6,7 @@
 # are put in another order, which weights maps onto the std order. Then the
 # same under an open-file limit below the sample count (files reopened at
 # their offsets), and a short file there: message, status 255, no output;
-# then a named pipe among the files.
+# then a named pipe among the files, and an endless line under a memory limit.
 # Usage: bash weights_vs_two.sh <bin dir> <source dir>; exit 77 when a program is missing.
 set -u
 bin=$(cd "$1" && pwd)
@@ -79,6 +79,20 @@ kill $feeder 2>/dev/null; wait $feeder 2>/dev/null
 if [ $status != 255 ] || ! echo "$out" | tail -n 1 | grep -q "is not a regular file" ||
    [ -n "$(find std/loadings cen/loadings -type f)" ]; then
   echo "pipe under ulimit -n 12: status $status"; echo "$out" | tail -n 2; fail=1
+fi
+# An endless line (/dev/zero as the cen eigenvector file) under a memory
+# limit: one message naming the file, status 255, no output. Not under the
+# sanitizers, which reserve more address space than the limit.
+if ! ldd "$bin/weights" 2>/dev/null | grep -q libasan; then
+  mv cen/r_eigenvec.csv cen/r_eigenvec.real
+  ln -s /dev/zero cen/r_eigenvec.csv
+  out=$( (ulimit -v 400000; "$bin/weights" data/meth/ des/ $K 2 std/ r cen/ r) 2>&1)
+  status=$?
+  rm cen/r_eigenvec.csv; mv cen/r_eigenvec.real cen/r_eigenvec.csv
+  if [ $status != 255 ] || [ "$(echo "$out" | tail -n 1)" != "out of memory while reading cen/r_eigenvec.csv" ] ||
+     [ -n "$(find std/loadings cen/loadings -type f)" ]; then
+    echo "endless line under ulimit -v: status $status"; echo "$out" | tail -n 2; fail=1
+  fi
 fi
 [ $fail = 0 ] && echo "ok"
 exit $fail
