@@ -18,8 +18,14 @@
 #include "sysutil.h"
 #include "workspace.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace prep;
 
@@ -33,18 +39,36 @@ void progress(const std::string& msg) {
   std::fflush(stderr);
 }
 
-}  // namespace
+// Checks that `path` can be opened for reading without opening it: an input
+// is opened once, when it is read, so that a pipe or named pipe works. Two
+// inputs that are one file (one pipe given twice, a link beside its target)
+// are refused. Error message or empty.
+std::string check_input(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& seen,
+                        const std::vector<std::string>& seen_paths) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + std::strerror(errno) + "\n";
+  if (S_ISDIR(st.st_mode)) return "cannot open " + path + ": " + std::strerror(EISDIR) + "\n";
+  if (access(path.c_str(), R_OK) != 0) return "cannot open " + path + ": " + std::strerror(errno) + "\n";
+  for (size_t k = 0; k < seen.size(); ++k)
+    if (seen[k].first == st.st_dev && seen[k].second == st.st_ino)
+      return "inputs " + seen_paths[k] + " and " + path + " are the same file\n";
+  seen.emplace_back(st.st_dev, st.st_ino);
+  return {};
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
+  set_activity("reading the command line");
   Options o = parse_options(argc, argv);
   g_quiet = o.quiet;
+  if (o.out.empty()) die("--out: empty folder name\n", 2);
   bool matrix = o.format == "matrix";
   if (matrix && o.inputs.size() != 1) die("--format matrix reads exactly one input file\n", 2);
 
   ChromMap chroms;
   if (!o.chrom_map.empty()) {
+    set_activity("reading chromosome map " + o.chrom_map);
     std::string err = chroms.load_map(o.chrom_map);
-    if (!err.empty()) die(err);
+    if (!err.empty()) die(err, 1);
   }
   if (!o.chroms.empty()) {
     std::string err = chroms.select(o.chroms);
@@ -55,7 +79,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> names, origins;
   InputLines matrix_in;
   if (matrix) {
-    if (!matrix_in.open(o.inputs[0])) die("cannot open " + o.inputs[0] + ": " + matrix_in.error() + "\n");
+    set_activity("reading " + o.inputs[0]);
+    if (!matrix_in.open(o.inputs[0])) die("cannot open " + o.inputs[0] + ": " + matrix_in.error() + "\n", 1);
     names = matrix_header(matrix_in, o.inputs[0]);
     for (size_t k = 0; k < names.size(); ++k)
       origins.push_back("column " + std::to_string(k + 3) + " of " + o.inputs[0]);
@@ -67,23 +92,24 @@ int main(int argc, char** argv) {
   }
   if (!o.names.empty()) {
     std::string err;
+    set_activity("reading names file " + o.names);
     std::vector<std::string> given = read_names(o.names, err);
-    if (!err.empty()) die(err);
+    if (!err.empty()) die(err, 1);
     if (given.size() != names.size())
       die("names file " + o.names + " holds " + std::to_string(given.size()) + " names for " +
-          std::to_string(names.size()) + " samples\n");
+          std::to_string(names.size()) + " samples\n", 1);
     names = std::move(given);
     for (size_t k = 0; k < names.size(); ++k) origins[k] = "line " + std::to_string(k + 1) + " of " + o.names;
   }
-  if (std::string err = check_names(names, origins); !err.empty()) die(err);
+  if (std::string err = check_names(names, origins); !err.empty()) die(err, 1);
   size_t n = names.size();
 
-  // Inputs must all open before the output folder is touched.
-  if (!matrix)
-    for (const auto& p : o.inputs) {
-      InputLines probe;
-      if (!probe.open(p)) die("cannot open " + p + ": " + probe.error() + "\n");
-    }
+  // Inputs must all be readable before the output folder is touched.
+  if (!matrix) {
+    std::vector<std::pair<dev_t, ino_t>> seen;
+    for (const auto& p : o.inputs)
+      if (std::string err = check_input(p, seen, o.inputs); !err.empty()) die(err, 1);
+  }
 
   if (std::string err = workspace_open(o.out); !err.empty()) die(err);
 
@@ -97,6 +123,7 @@ int main(int argc, char** argv) {
     for (size_t s = 0; s < n; ++s) {
       const std::string& p = o.inputs[s];
       progress("reading " + p + " (" + std::to_string(s + 1) + "/" + std::to_string(n) + ")\n");
+      set_activity("reading " + p);
       InputLines in;
       if (!in.open(p)) fatal("cannot open " + p + ": " + in.error() + "\n");
       split.begin_file(p, s, 1);
@@ -111,25 +138,43 @@ int main(int argc, char** argv) {
   rule.min_coverage = o.min_coverage;
   rule.min_covering = min_covering(o.min_samples, n);
   // Runs open at once while merging: what the open-file limit allows, less
-  // room for the tallies, the output and standard streams.
+  // room for the tallies in and out, the standard streams and a margin (a
+  // merge needs runs + 5 descriptors).
   size_t max_open = n;
   long limit = raise_open_file_limit();
-  if (limit > 0) max_open = limit > 40 ? static_cast<size_t>(limit) - 32 : 8;
+  if (limit > 0) max_open = limit > 40 ? static_cast<size_t>(limit) - 32 : limit > 9 ? static_cast<size_t>(limit) - 8 : 1;
   if (o.max_open > 0) max_open = static_cast<size_t>(o.max_open);
 
   std::vector<ChromStats> stats;
   for (int chrom : split.chromosomes()) {
     progress("merging chromosome " + std::to_string(chrom) + " (" + std::to_string(n) + " samples)\n");
+    set_activity("merging chromosome " + std::to_string(chrom));
     std::string kept;
     ChromStats st = decide_sites(split, chrom, n, rule, max_open, kept);
     progress("writing chromosome " + std::to_string(chrom) + ": " + std::to_string(st.kept) + " of " +
              std::to_string(st.seen) + " sites kept\n");
+    set_activity("writing chromosome " + std::to_string(chrom));
     write_chrom(split, chrom, names, rule, kept, st);
     stats.push_back(std::move(st));
   }
+  set_activity("writing " + o.out);
   write_samples(names);
   write_manifest(stats, chroms, names);
   workspace_publish();
   print_summary(stats, chroms, n, o.out);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // No exception leaves the program: out of memory (or any other failure
+  // without its own message) is one line naming what was being done.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    fatal("out of memory while " + activity() + "\n", 255);
+  } catch (const std::exception& e) {
+    fatal(activity() + ": " + e.what() + "\n", 255);
+  }
 }
