@@ -33,9 +33,12 @@ Options parse_options(int argc, char** argv) {
   app.add_option("--format", o.format,
                  "bismark: chr, start, end, percent, count_methylated, count_unmethylated (tab-separated);\n"
                  "counts: header, then chr, pos, N, X (tab or comma); bedgraph: chr, start, end, percent;\n"
-                 "matrix: one CSV chr,pos,<sample>,... of beta values, NA or empty for missing")
+                 "matrix: one CSV chr,pos,<sample>,... of beta values, NA or empty for missing;\n"
+                 "bedmethyl: modkit pileup (18 fields); cpgreport: CpG report (chr, pos, strand, meth,\n"
+                 "unmeth, context, trinucleotide); methyldackel: bedGraph with counts; allc: allc table")
       ->required()
-      ->check(CLI::IsMember({"bismark", "counts", "bedgraph", "matrix"}));
+      ->check(CLI::IsMember(
+          {"bismark", "counts", "bedgraph", "matrix", "bedmethyl", "cpgreport", "methyldackel", "allc"}));
   app.add_option("--out", o.out, "output folder (created if missing; must not hold an earlier output)")
       ->required();
   app.add_option("--min-coverage", o.min_coverage, "reads a sample needs at a site to cover it (default 1)")
@@ -51,6 +54,12 @@ Options parse_options(int argc, char** argv) {
             return {};
           },
           "FRACTION 0-1"));
+  auto* mod = app.add_option("--mod", o.mod,
+                              "bedmethyl: modification counted, m (5mC, default), h (5hmC) or mh (both added)")
+                  ->check(CLI::IsMember({"m", "h", "mh"}));
+  app.add_flag("--merge-strands", o.merge_strands,
+               "one site per CpG: the counts of the C on + at p and on - at p+1 added at p\n"
+               "(bedmethyl, cpgreport, allc)");
   app.add_option("--chroms", o.chroms, "chromosomes to keep: numbers, ranges and names, e.g. 1-22,X");
   app.add_option("--chrom-map", o.chrom_map,
                  "file of name,number lines: chromosome names to map besides (or instead of) chr1..chr22,X,Y,M");
@@ -70,6 +79,18 @@ Options parse_options(int argc, char** argv) {
     std::cout.flush();
     std::exit(code == 0 ? 0 : 2);
   }
+  o.mod_given = mod->count() > 0;
+  // Options that the format cannot use are command-line errors.
+  auto usage = [](const std::string& msg) {
+    std::cout << msg << "\nRun with --help for more information.\n";
+    std::cout.flush();
+    std::exit(2);
+  };
+  if (o.mod_given && o.format != "bedmethyl") usage("--mod applies to --format bedmethyl only");
+  if (o.merge_strands && o.format != "bedmethyl" && o.format != "cpgreport" && o.format != "allc")
+    usage("--merge-strands: --format " + o.format +
+          " has no strand column, so the two C of a CpG cannot be told apart from two neighbouring C "
+          "(use the caller's own strand merging, or a layout with a strand: cpgreport, allc, bedmethyl)");
   return o;
 }
 

@@ -114,6 +114,10 @@ int run(int argc, char** argv) {
   if (std::string err = workspace_open(o.out); !err.empty()) die(err);
 
   Splitter split(n, static_cast<size_t>(o.run_records));
+  StrandRule strands;
+  strands.merge_strands = o.merge_strands;
+  strands.mod_m = o.mod != "h";
+  strands.mod_h = o.mod != "m";
   if (matrix) {
     progress("reading " + o.inputs[0] + " (" + std::to_string(n) + " samples)\n");
     split.begin_file(o.inputs[0], 0, n);
@@ -129,7 +133,11 @@ int run(int argc, char** argv) {
       split.begin_file(p, s, 1);
       if (o.format == "bismark") parse_bismark(in, p, s, chroms, split);
       else if (o.format == "counts") parse_counts(in, p, s, chroms, split);
-      else parse_bedgraph(in, p, s, chroms, split);
+      else if (o.format == "bedgraph") parse_bedgraph(in, p, s, chroms, split);
+      else if (o.format == "bedmethyl") parse_bedmethyl(in, p, s, strands, chroms, split);
+      else if (o.format == "cpgreport") parse_cpgreport(in, p, s, strands, chroms, split);
+      else if (o.format == "allc") parse_allc(in, p, s, strands, chroms, split);
+      else parse_methyldackel(in, p, s, chroms, split);
       split.end_file();
     }
   }
@@ -161,7 +169,7 @@ int run(int argc, char** argv) {
   write_samples(names);
   write_manifest(stats, chroms, names);
   workspace_publish();
-  print_summary(stats, chroms, n, o.out);
+  print_summary(stats, chroms, n, o.out, other_code_lines());
   return 0;
 }
 
