@@ -50,12 +50,18 @@ bool InputLines::open(const std::string& path) {
   raw_offset_ = 0;
   read_errno_ = 0;
   line_no_ = 0;
+  open_errno_ = 0;
   error_.clear();
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) { error_ = std::strerror(errno); return false; }
+  if (fd_ < 0) {
+    open_errno_ = errno;
+    error_ = std::strerror(errno);
+    return false;
+  }
   struct stat st;
   if (fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-    error_ = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+    open_errno_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    error_ = std::strerror(open_errno_);
     close();
     return false;
   }
@@ -67,6 +73,7 @@ bool InputLines::open(const std::string& path) {
   // 1f 8b starts a gzip member.
   while (raw_end_ < 2 && fill_raw()) {}
   if (read_errno_ != 0) {
+    open_errno_ = read_errno_;
     error_ = std::strerror(read_errno_);
     close();
     return false;

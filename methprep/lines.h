@@ -29,6 +29,9 @@ class InputLines {
   // on a read or decompression error (see failed()).
   bool next(std::string_view& line);
   bool failed() const { return !error_.empty(); }
+  // errno of a failed open(): EMFILE, ENFILE and ENOMEM are faults of the
+  // run, not of the input.
+  int open_errno() const { return open_errno_; }
   const std::string& error() const { return error_; }
   // 1-based number of the line last returned.
   size_t line_no() const { return line_no_; }
@@ -55,5 +58,6 @@ class InputLines {
   uint64_t raw_offset_ = 0;   // input bytes before raw_[0]
   z_stream zs_{};
   size_t line_no_ = 0;
+  int open_errno_ = 0;
   std::string error_;
 };

@@ -39,20 +39,33 @@ void progress(const std::string& msg) {
   std::fflush(stderr);
 }
 
-// Checks that `path` can be opened for reading without opening it: an input
-// is opened once, when it is read, so that a pipe or named pipe works. Two
-// inputs that are one file (one pipe given twice, a link beside its target)
-// are refused. Error message or empty.
-std::string check_input(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& seen,
-                        const std::vector<std::string>& seen_paths) {
+// Checks that `path` can be opened for reading without opening it: every
+// file is opened once, when it is read, so that a pipe or named pipe works.
+// Two files that are one (one pipe given twice, a link beside its target, the
+// names file as an input) are refused. `what` names the kind of file in the
+// messages ("names file ", or empty for an input). Error message or empty.
+// Status of a failed open: the input's fault (1), or the run's (255).
+int open_status(const InputLines& in) {
+  int e = in.open_errno();
+  return e == EMFILE || e == ENFILE || e == ENOMEM ? 255 : 1;
+}
+
+struct SeenFile {
+  dev_t dev;
+  ino_t ino;
+  std::string label;
+};
+std::string check_file(const std::string& what, const std::string& path, std::vector<SeenFile>& seen) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + std::strerror(errno) + "\n";
-  if (S_ISDIR(st.st_mode)) return "cannot open " + path + ": " + std::strerror(EISDIR) + "\n";
-  if (access(path.c_str(), R_OK) != 0) return "cannot open " + path + ": " + std::strerror(errno) + "\n";
-  for (size_t k = 0; k < seen.size(); ++k)
-    if (seen[k].first == st.st_dev && seen[k].second == st.st_ino)
-      return "inputs " + seen_paths[k] + " and " + path + " are the same file\n";
-  seen.emplace_back(st.st_dev, st.st_ino);
+  const std::string label = what + path;
+  if (stat(path.c_str(), &st) != 0) return "cannot open " + label + ": " + std::strerror(errno) + "\n";
+  if (S_ISDIR(st.st_mode)) return "cannot open " + label + ": " + std::strerror(EISDIR) + "\n";
+  if (access(path.c_str(), R_OK) != 0) return "cannot open " + label + ": " + std::strerror(errno) + "\n";
+  for (const SeenFile& f : seen)
+    if (f.dev == st.st_dev && f.ino == st.st_ino)
+      return (what.empty() && f.label.find(' ') == std::string::npos ? "inputs " : "") + f.label + " and " +
+             label + " are the same file\n";
+  seen.push_back({st.st_dev, st.st_ino, label});
   return {};
 }
 
@@ -63,6 +76,18 @@ int run(int argc, char** argv) {
   if (o.out.empty()) die("--out: empty folder name\n", 2);
   bool matrix = o.format == "matrix";
   if (matrix && o.inputs.size() != 1) die("--format matrix reads exactly one input file\n", 2);
+
+  // Every file must be readable, and each given once, before any is read
+  // (and before the output folder is touched).
+  {
+    std::vector<SeenFile> seen;
+    for (const auto& p : o.inputs)
+      if (std::string err = check_file("", p, seen); !err.empty()) die(err, 1);
+    if (!o.names.empty())
+      if (std::string err = check_file("names file ", o.names, seen); !err.empty()) die(err, 1);
+    if (!o.chrom_map.empty())
+      if (std::string err = check_file("chromosome map ", o.chrom_map, seen); !err.empty()) die(err, 1);
+  }
 
   ChromMap chroms;
   if (!o.chrom_map.empty()) {
@@ -80,7 +105,8 @@ int run(int argc, char** argv) {
   InputLines matrix_in;
   if (matrix) {
     set_activity("reading " + o.inputs[0]);
-    if (!matrix_in.open(o.inputs[0])) die("cannot open " + o.inputs[0] + ": " + matrix_in.error() + "\n", 1);
+    if (!matrix_in.open(o.inputs[0]))
+      die("cannot open " + o.inputs[0] + ": " + matrix_in.error() + "\n", open_status(matrix_in));
     names = matrix_header(matrix_in, o.inputs[0]);
     for (size_t k = 0; k < names.size(); ++k)
       origins.push_back("column " + std::to_string(k + 3) + " of " + o.inputs[0]);
@@ -104,13 +130,6 @@ int run(int argc, char** argv) {
   if (std::string err = check_names(names, origins); !err.empty()) die(err, 1);
   size_t n = names.size();
 
-  // Inputs must all be readable before the output folder is touched.
-  if (!matrix) {
-    std::vector<std::pair<dev_t, ino_t>> seen;
-    for (const auto& p : o.inputs)
-      if (std::string err = check_input(p, seen, o.inputs); !err.empty()) die(err, 1);
-  }
-
   if (std::string err = workspace_open(o.out); !err.empty()) die(err);
 
   Splitter split(n, static_cast<size_t>(o.run_records));
@@ -129,7 +148,7 @@ int run(int argc, char** argv) {
       progress("reading " + p + " (" + std::to_string(s + 1) + "/" + std::to_string(n) + ")\n");
       set_activity("reading " + p);
       InputLines in;
-      if (!in.open(p)) fatal("cannot open " + p + ": " + in.error() + "\n");
+      if (!in.open(p)) fatal("cannot open " + p + ": " + in.error() + "\n", open_status(in));
       split.begin_file(p, s, 1);
       if (o.format == "bismark") parse_bismark(in, p, s, chroms, split);
       else if (o.format == "counts") parse_counts(in, p, s, chroms, split);

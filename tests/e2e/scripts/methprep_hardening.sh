@@ -114,7 +114,13 @@ expect_status 1 "cannot open chromosome map missing.map" o1 --format bismark --c
 printf 'chr1\t1\t1\t0\t1\n' > bad.cov
 expect_status 1 "bad.cov:1: expected 6 tab-separated fields" o1 --format bismark a.cov bad.cov
 expect_status 1 "holds 2 names for 1 samples" o1 --format bismark --names names.txt a.cov
-expect_status 1 'sample name "a" is given twice' o1 --format bismark a.cov sub/../a.cov
+mkdir d1 d2 && cp a.cov d1/ && cp a.cov d2/
+expect_status 1 'sample name "a" is given twice' o1 --format bismark d1/a.cov d2/a.cov
+expect_status 1 "inputs a.cov and ./a.cov are the same file" o1 --format bismark a.cov ./a.cov
+expect_status 1 "b.cov and names file b.cov are the same file" o1 --format bismark --names b.cov a.cov b.cov
+expect_status 1 "names file names.txt and chromosome map names.txt are the same file" o1 --format bismark \
+  --names names.txt --chrom-map names.txt a.cov b.cov
+expect_status 1 "/dev/stdin and names file /dev/stdin are the same file" o1 --format bismark --names /dev/stdin a.cov /dev/stdin
 expect_status 1 "empty file" o1 --format counts /dev/null
 expect_status 2 "--format" o1 --format vcf a.cov
 expect_status 2 "reads exactly one input" o1 --format matrix mx.csv mx.csv
