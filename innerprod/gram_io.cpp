@@ -66,17 +66,20 @@ void write_block(const std::string& path, const Matrix& m) {
 }
 
 void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
-                      const Matrix& m2) {
+                      const Matrix& m2, const std::vector<OutFile*>& others) {
   OutFile f1, f2;
   // exit() runs no destructors: remove both temporaries before dying.
   auto fail = [&](OutFile& f, const std::string& path) {
     const std::string reason = f.error();
     f1.abort();
     f2.abort();
+    for (OutFile* o : others) o->abort();
     die_output(path, reason);
   };
   if (!fill_block(f1, path1, m1)) fail(f1, path1);
   if (!fill_block(f2, path2, m2)) fail(f2, path2);
+  for (OutFile* o : others)
+    if (!o->commit()) fail(*o, o->path());
   if (!f1.commit()) fail(f1, path1);
   if (!f2.commit()) fail(f2, path2);
 }
@@ -210,8 +213,9 @@ bool RunReader::finish() {
   return true;
 }
 
-void require_regular_if_grouped(const std::vector<std::string>& paths, size_t at_once) {
-  if (at_once <= InStep::default_max_open()) return;
+void require_regular_if_grouped(const std::vector<std::string>& paths, size_t at_once,
+                                size_t max_open) {
+  if (at_once <= (max_open ? max_open : InStep::default_max_open())) return;
   for (const std::string& p : paths) {
     struct stat st;
     if (stat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
