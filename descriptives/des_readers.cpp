@@ -17,7 +17,11 @@ constexpr size_t kListBuffer = size_t{1} << 20;
 void die_not_open(const std::string& path) { die("file named " + path + "  is not open \n"); }
 
 void die_read_error(const std::string& path, const LineReader& in) {
-  die("cannot read file named " + path + ": " + std::strerror(in.errno_value()) + "\n");
+  die_read_error(path, in.errno_value());
+}
+
+void die_read_error(const std::string& path, int err) {
+  die("cannot read file named " + path + ": " + std::strerror(err) + "\n");
 }
 
 double field2_value(std::string_view line) {

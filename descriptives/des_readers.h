@@ -30,3 +30,4 @@ double field2_value(std::string_view line);
 [[noreturn]] void die_not_open(const std::string& path);
 // A read error after the file opened: names the file and the reason, status 255.
 [[noreturn]] void die_read_error(const std::string& path, const LineReader& in);
+[[noreturn]] void die_read_error(const std::string& path, int err);
