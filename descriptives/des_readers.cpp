@@ -21,7 +21,7 @@ void die_read_error(const std::string& path, const LineReader& in) {
 }
 
 void die_read_error(const std::string& path, int err) {
-  die("cannot read file named " + path + ": " + std::strerror(err) + "\n");
+  die("cannot read file named " + path + ": " + read_error_text(err) + "\n");
 }
 
 double field2_value(std::string_view line) {

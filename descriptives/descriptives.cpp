@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <exception>
 #include <vector>
 
 // Process-wide tables of the site loop; they grow with the input.
@@ -51,7 +52,7 @@ std::string methylation_path(const std::string& prefix, int chrom, const std::st
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 5)
     die("usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
   const std::string meth_prefix = argv[1];
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
   read_sample(sample_file.c_str());
   say_flush("Finish reading the sample file\n");
   if (n_sample == 0) die("sample file named " + sample_file + " holds no sample names\n");
+  require_unique_names(samplenames, sample_file);
 
   // The first sample's file is the coverage file: its non-empty data lines
   // are the sites. It is read once, in step with the others; the number of
@@ -193,4 +195,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (!out_ok || !out.commit()) die_output(out_path, out.error());
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception&) {  // only allocations throw
+    die("descriptives: not enough memory for " + std::to_string(n_sample) + " samples\n");
+  }
 }

@@ -54,6 +54,7 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("row block", b, sample_file);
   gram::check_in_list("column block", d, sample_file);
@@ -108,6 +109,8 @@ int run(int argc, char** argv) {
   }
   if (ok) ok = in.finish();
   if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(paths)) die(in.fault_message());
     // Read again one by one, in the order that prints what it meets: the row
     // block's files, then whether the column block's open, then their lengths.
     sizeMatrix(cpg_data_row, 0, n_rows);

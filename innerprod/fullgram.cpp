@@ -31,7 +31,6 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -47,22 +46,17 @@ const char* const kUsage =
     "<block prefix> <first chromosome> <last chromosome>\n";
 
 [[noreturn]] void die_read(const std::string& path, int err) {
-  die("cannot read file " + path + ": " + std::strerror(err) + "\n");
+  die("cannot read file " + path + ": " + read_error_text(err) + "\n");
 }
 
 // Sample names must name distinct, non-empty files.
 void check_names(const char* sample_file) {
   if (n_sample == 0) die(std::string("sample file ") + sample_file + " holds no sample names\n");
-  std::unordered_set<std::string> seen;
-  for (size_t s = 0; s < samplenames.size(); ++s) {
-    const std::string& name = samplenames[s];
-    if (name.empty())
+  for (size_t s = 0; s < samplenames.size(); ++s)
+    if (samplenames[s].empty())
       die(std::string("sample file ") + sample_file + " has an empty line (line " +
           std::to_string(s + 1) + ")\n");
-    if (!seen.insert(name).second)
-      die(std::string("sample file ") + sample_file + " names sample " + name +
-          " twice (line " + std::to_string(s + 1) + ")\n");
-  }
+  require_unique_names(samplenames, sample_file);
 }
 
 // Reads chromosome `chr` in step and adds its sites to C and S; writes its

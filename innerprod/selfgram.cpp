@@ -44,6 +44,7 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("sample block", last, sample_file);
 
@@ -79,6 +80,9 @@ int run(int argc, char** argv) {
   }
   if (ok) ok = in.finish();
   if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(gram::block_paths(meth_prefix, des, first, last)))
+      die(in.fault_message());
     sizeMatrix(cpg_data, 0, n_rows);
     gram::check_block_files(meth_prefix, des, first, last, read_cpg_data);
     die("file named " + in.fault_path() + " changed while it was read\n");
