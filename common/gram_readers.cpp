@@ -70,7 +70,6 @@ std::string_view field3(std::string_view line) {
   return line.substr(c2 + 1, c3 - c2 - 1);
 }
 
-double cpg_value(std::string_view line) { return parse(field2(line)); }
 
 void read_mean_sd(const char* path) {
   LineReader in;

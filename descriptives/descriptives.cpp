@@ -8,6 +8,7 @@
 #include "des_readers.h"
 #include "des_stats.h"
 #include "instep.h"
+#include "layout.h"
 #include "linereader.h"
 #include "numformat.h"
 #include "numparse.h"
@@ -46,9 +47,6 @@ void say_flush(std::string_view s) {
   std::fflush(stdout);
 }
 
-std::string methylation_path(const std::string& prefix, int chrom, const std::string& name) {
-  return prefix + "chr" + std::to_string(chrom) + "/" + name + ".csv";
-}
 
 }  // namespace
 
@@ -72,7 +70,7 @@ int run(int argc, char** argv) {
   // sites, printed before anything about the other files, is known at its
   // end, so when a message must come earlier the coverage file is read on
   // to its end to count them first.
-  const std::string coverage = methylation_path(meth_prefix, chrom, samplenames[0]);
+  const std::string coverage = layout::meth_path(meth_prefix, chrom, samplenames[0]);
   LineReader cov(kSampleBuffer);
   if (!cov.open(coverage.c_str())) die_not_open(coverage);
   say_flush("Begin to read coverage file\n");
@@ -99,7 +97,7 @@ int run(int argc, char** argv) {
   std::vector<std::string> paths;
   paths.reserve(n);
   for (size_t j = 0; j < n; ++j)
-    paths.push_back(methylation_path(meth_prefix, chrom, samplenames[j]));
+    paths.push_back(layout::meth_path(meth_prefix, chrom, samplenames[j]));
   const size_t max_open = std::max<size_t>(InStep::default_max_open(), 2) - 1;
   if (n - 1 > max_open)
     for (size_t j = 1; j < n; ++j) {
@@ -124,7 +122,7 @@ int run(int argc, char** argv) {
   // The output is made as the sites come; it is moved into place only after
   // the last file is checked. A failure to write shows at the end, as it
   // would with the file written after the reading.
-  const std::string out_path = des_prefix + "des_chr" + std::to_string(chrom) + ".csv";
+  const std::string out_path = layout::des_path(des_prefix, chrom);
   OutFile& out = des_out;
   const bool out_ok = out.open(out_path);
   if (out_ok) out.write("coord,mean,SD\n");
@@ -150,7 +148,7 @@ int run(int argc, char** argv) {
         hit_empty = true;
         break;
       }
-      values[nb * n] = LineReader::field2_value(line);
+      values[nb * n] = layout::meth_value(line);
       coord[nb] = des::line_coord(line);
       ++cov_sites;
     }

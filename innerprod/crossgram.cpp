@@ -13,6 +13,7 @@
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -142,9 +143,8 @@ int run(int argc, char** argv) {
   gram::print_seconds(start);
   gram::say(" done \n");
 
-  const std::string tag = std::to_string(a) + "." + std::to_string(b) + "_" + std::to_string(c) +
-                          "." + std::to_string(d) + "_.csv";
-  gram::write_block_pair(out_prefix + "rect_" + tag, centred_block, out_prefix + "rectst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::rect_name(a, b, c, d, false), centred_block,
+                         out_prefix + layout::rect_name(a, b, c, d, true), std_block);
   return 0;
 }
 

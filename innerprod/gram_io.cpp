@@ -2,6 +2,7 @@
 
 #include "gram_blocks.h"
 #include "gram_readers.h"
+#include "layout.h"
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
@@ -94,7 +95,7 @@ RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_
   RunDescriptives des;
   des.first_chr = first_chr;
   for (long chr = first_chr; chr <= last_chr; ++chr) {
-    des.paths.push_back(des_prefix + "des_chr" + std::to_string(chr) + ".csv");
+    des.paths.push_back(layout::des_path(des_prefix, chr));
     const std::string& path = des.paths.back();
     struct stat st;
     // Read twice (counted here, summed later): a pipe would not give its
@@ -110,8 +111,7 @@ RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_
 
 std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des, size_t q,
                       const std::string& name) {
-  return meth_prefix + "chr" + std::to_string(des.first_chr + static_cast<long>(q)) + "/" + name +
-         ".csv";
+  return layout::meth_path(meth_prefix, des.first_chr + static_cast<long>(q), name);
 }
 
 bool DesReader::read(double* mean, double* sd, size_t n) {
@@ -291,10 +291,8 @@ void print_run_zero_sd(const RunDescriptives& des, int copies) {
       die("descriptives file " + in.path() + " changed while it was read\n");
     for (size_t k = 0; k < n; ++k) {
       if (!sd_is_zero(sd[k])) continue;
-      for (int c = 0; c < copies; ++c)
-        std::printf(
-            " Standardard deviation of site %zu is (very close to) zero: Loadings set to zero\n",
-            k0 + k);
+      const std::string line = layout::zero_sd_line(k0 + k);
+      for (int c = 0; c < copies; ++c) say(line);
     }
   }
 }

@@ -9,6 +9,7 @@
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
 #include "sysutil.h"
 
 #include <cstdio>
@@ -98,8 +99,8 @@ int run(int argc, char** argv) {
 
   gram::mirror_lower(centred_block);
   gram::mirror_lower(std_block);
-  const std::string tag = std::to_string(first) + "." + std::to_string(last) + "_.csv";
-  gram::write_block_pair(out_prefix + "diag_" + tag, centred_block, out_prefix + "diagst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::diag_name(first, last, false), centred_block,
+                         out_prefix + layout::diag_name(first, last, true), std_block);
   return 0;
 }
 
