@@ -14,7 +14,7 @@ namespace {
 
 // Temporary files in flight, removed by the signal handler when a job is
 // killed. Plain arrays: the handler may only touch async-signal-safe state.
-constexpr int kSlots = 8;
+constexpr int kSlots = 256;
 char g_tmp_names[kSlots][4096];
 volatile sig_atomic_t g_tmp_used[kSlots];
 
