@@ -1,5 +1,7 @@
 #include "lines.h"
 
+#include "sysutil.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -103,7 +105,9 @@ bool InputLines::next(std::string_view& line) {
     if (line_no_ == 0 && line.size() >= 3 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
     ++line_no_;
   } else if (lines_.failed() && error_.empty()) {  // a source has set its message already
-    error_ = std::strerror(lines_.errno_value());
+    // Out of memory is the run's fault, reported by the caller's handler.
+    if (lines_.errno_value() == ENOMEM) throw std::bad_alloc();
+    error_ = read_error_text(lines_.errno_value());
   }
   return ok;
 }

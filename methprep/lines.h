@@ -26,7 +26,8 @@ class InputLines {
   // Blocks on a named pipe until a writer opens it, as any reader would.
   bool open(const std::string& path);
   // Next line without its '\n' (a trailing '\r' stays). False at the end or
-  // on a read or decompression error (see failed()).
+  // on a read or decompression error (see failed()); throws std::bad_alloc
+  // when memory runs out.
   bool next(std::string_view& line);
   bool failed() const { return !error_.empty(); }
   // errno of a failed open(): EMFILE, ENFILE and ENOMEM are faults of the
