@@ -10,6 +10,7 @@
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -43,8 +44,8 @@ std::string methylation_path(const std::string& prefix, int chrom, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5)
-    die("usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
+  start_program(argc, argv);
+  require_arguments(argc, argv, "usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
   const std::string meth_prefix = argv[1];
   const std::string sample_file = argv[2];
   const std::string des_prefix = argv[3];
