@@ -44,6 +44,12 @@ expect_argument_error "crossgram, column block missing" \
   "\"$bin/crossgram\" $m $s $work/des/ $o/ 1 2 1 6"
 expect_argument_error "crossgram, one too many" \
   "^crossgram: argument 11 \"x\" is one too many" "\"$bin/crossgram\" $m $s $work/des/ $o/ 1 2 1 6 7 12 x"
+if [ -x "$bin/fullgram" ]; then
+  expect_argument_error "fullgram, last chromosome missing" \
+    "^fullgram: missing argument 6 <last chromosome>; usage: " "\"$bin/fullgram\" $m $s $o/ $o/ 1"
+  expect_argument_error "fullgram, one too many" \
+    "^fullgram: argument 7 \"3\" is one too many" "\"$bin/fullgram\" $m $s $o/ $o/ 1 2 3"
+fi
 expect_argument_error "grameigen, block prefix missing" \
   "^grameigen: missing argument 5 <block prefix>; usage: " "\"$bin/grameigen\" $s $o/ pca std"
 for p in stdweights cenweights; do

@@ -27,6 +27,7 @@ first_output() {
     selfgram) echo diag_1.12_.csv ;;
     crossgram) echo rect_1.12_1.12_.csv ;;
     grameigen) echo pca_eigenval.csv ;;
+    fullgram) echo des_chr1.csv ;;
     stdweights | cenweights) echo loadings/pca_loadings_chr1.csv ;;
   esac
 }
@@ -60,7 +61,11 @@ EOF
 )
 [ $sanitized = 1 ] && skip "SIGSEGV, SIGBUS, SIGFPE: the sanitizer build handles them itself"
 add_runs descriptives $all
-for p in selfgram crossgram grameigen stdweights cenweights; do
+# fullgram: descriptives prefix and block prefix both the output folder.
+run_fullgram() { echo "\"$bin/fullgram\" \"$work/d/meth/\" \"$work/d/samples.txt\" \"$1\" \"$1\" 1 2"; }
+fullgram=""
+[ -x "$bin/fullgram" ] && fullgram=fullgram
+for p in selfgram crossgram grameigen stdweights cenweights $fullgram; do
   add_runs $p TERM INT QUIT PIPE USR1 ALRM RTMIN+3
 done
 

@@ -23,6 +23,9 @@ prepare() {  # program folder
 mkfifo "$work/fifo"
 
 progs="descriptives selfgram crossgram grameigen stdweights cenweights"
+# fullgram: descriptives prefix and block prefix both the output folder.
+run_fullgram() { echo "\"$bin/fullgram\" \"$work/d/meth/\" \"$work/d/samples.txt\" \"$1\" \"$1\" 1 2"; }
+[ -x "$bin/fullgram" ] && progs+=" fullgram"
 for p in $progs; do
   ref=$work/ref_$p
   prepare $p "$ref"
