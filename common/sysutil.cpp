@@ -9,7 +9,7 @@
 
 void die(const std::string& msg, int status) {
   std::fwrite(msg.data(), 1, msg.size(), stdout);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::fwrite(msg.data(), 1, msg.size(), stderr);
   std::exit(status);
 }
 

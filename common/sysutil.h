@@ -6,7 +6,8 @@
 #include <vector>
 
 // Prints `msg` on standard output (the system's only channel), flushes, and
-// ends the process with `status`.
+// ends the process with `status`. When standard output has failed (closed,
+// broken pipe, full) the message goes to standard error as well.
 [[noreturn]] void die(const std::string& msg, int status = 255);
 
 // "cannot write output file <path>: <reason>\n", status 255.

@@ -13,6 +13,7 @@
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -51,8 +52,7 @@ void say_flush(std::string_view s) {
 }  // namespace
 
 int run(int argc, char** argv) {
-  if (argc < 5)
-    die("usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
+  require_arguments(argc, argv, "usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
   const std::string meth_prefix = argv[1];
   const std::string sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -196,6 +196,7 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

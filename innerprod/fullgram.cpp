@@ -23,6 +23,7 @@
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -142,7 +143,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
 }
 
 int run(int argc, char** argv) {
-  if (argc < 7) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -201,6 +202,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

@@ -10,6 +10,7 @@
 #include "gram_kernel.h"
 #include "gram_readers.h"
 #include "layout.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <cstdio>
@@ -29,7 +30,7 @@ const char* const kUsage =
     "<output prefix> <first chromosome> <last chromosome> <first sample> <last sample>\n";
 
 int run(int argc, char** argv) {
-  if (argc < 9) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -107,6 +108,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

@@ -13,6 +13,7 @@
 #include "names.h"
 #include "options.h"
 #include "parsers.h"
+#include "process.h"
 #include "report.h"
 #include "split.h"
 #include "sysutil.h"
@@ -39,11 +40,6 @@ void progress(const std::string& msg) {
   std::fflush(stderr);
 }
 
-// Checks that `path` can be opened for reading without opening it: every
-// file is opened once, when it is read, so that a pipe or named pipe works.
-// Two files that are one (one pipe given twice, a link beside its target, the
-// names file as an input) are refused. `what` names the kind of file in the
-// messages ("names file ", or empty for an input). Error message or empty.
 // Status of a failed open: the input's fault (1), or the run's (255).
 int open_status(const InputLines& in) {
   int e = in.open_errno();
@@ -55,6 +51,12 @@ struct SeenFile {
   ino_t ino;
   std::string label;
 };
+
+// Checks that `path` can be opened for reading without opening it: every
+// file is opened once, when it is read, so that a pipe or named pipe works.
+// Two files that are one (one pipe given twice, a link beside its target, the
+// names file as an input) are refused. `what` names the kind of file in the
+// messages ("names file ", or empty for an input). Error message or empty.
 std::string check_file(const std::string& what, const std::string& path, std::vector<SeenFile>& seen) {
   struct stat st;
   const std::string label = what + path;
@@ -195,6 +197,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   // No exception leaves the program: out of memory (or any other failure
   // without its own message) is one line naming what was being done.
   try {

@@ -1,6 +1,6 @@
 #include "workspace.h"
 
-#include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <cerrno>
@@ -52,12 +52,11 @@ char g_sig_out[4096];   // DIR, when this run created it
 volatile sig_atomic_t g_sig_work_armed = 0;
 volatile sig_atomic_t g_sig_out_armed = 0;
 
-// Signals that end the process by default and can be caught. SIGPIPE is
-// ignored instead (a closed standard stream must not end a run whose result
-// is its files) and SIGXFSZ too (a file-size limit shows as a write error).
-const int kFatalSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
-                             SIGSEGV, SIGUSR1, SIGUSR2,   SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM,
-                             SIGPROF, SIGIO,   SIGPWR,    SIGSYS,
+// Signals that end the process by default and can be caught (the set
+// start_program's handlers take too).
+const int kFatalSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS, SIGFPE,
+                             SIGSEGV, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,   SIGXCPU, SIGVTALRM,
+                             SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
 #ifdef SIGSTKFLT
                              SIGSTKFLT,
 #endif
@@ -107,9 +106,12 @@ void sig_empty(int dirfd, int depth) {
   }
 }
 
-extern "C" void remove_workspace_and_reraise(int sig) {
+extern "C" void remove_workspace_and_chain(int sig, siginfo_t* info, void* ctx) {
   int saved = errno;
-  if (g_sig_work_armed) {
+  // SIGPIPE from our own write to a pipe without reader does not end the
+  // run (the write fails with EPIPE); any other of these signals does.
+  const bool own_pipe = sig == SIGPIPE && info && info->si_code == SI_USER && info->si_pid == getpid();
+  if (!own_pipe && g_sig_work_armed) {
     g_sig_work_armed = 0;
     close_other_fds();
     int fd = ::open(g_sig_work, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -119,15 +121,23 @@ extern "C" void remove_workspace_and_reraise(int sig) {
     }
     rmdir(g_sig_work);
   }
-  if (g_sig_out_armed) {
+  if (!own_pipe && g_sig_out_armed) {
     g_sig_out_armed = 0;
     rmdir(g_sig_out);
   }
-  // Then what was there before: OutFile's handler (its temporaries) or the
-  // default action, on return from here.
-  sigaction(sig, &g_old_action[sig], nullptr);
+  // Then the handler that was there before (start_program's: the tracked
+  // temporaries, then the default action), or the default action itself.
+  const struct sigaction& old = g_old_action[sig];
   errno = saved;
-  raise(sig);
+  if (old.sa_flags & SA_SIGINFO) {
+    old.sa_sigaction(sig, info, ctx);
+  } else if (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN) {
+    old.sa_handler(sig);
+  } else if (!own_pipe) {
+    sigaction(sig, &old, nullptr);
+    raise(sig);  // delivered with the default action once this returns
+  }
+  errno = saved;
 }
 
 sigset_t handled_signals() {
@@ -138,22 +148,21 @@ sigset_t handled_signals() {
   return set;
 }
 
-void install_signal_handlers() {
+void install_workspace_handlers() {
   static bool done = false;
   if (done) return;
   done = true;
-  // OutFile sets up its own handlers on its first open (this one fails at
-  // once, creating nothing); ours go in after them, so they run first and
-  // then hand over.
-  OutFile().open("/");
-  signal(SIGPIPE, SIG_IGN);
-  signal(SIGXFSZ, SIG_IGN);
+  // The process-wide handlers first, so that ours go in over them and hand
+  // over to them.
+  install_signal_handlers();
   auto install = [](int sig) {
     struct sigaction old {};
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;  // kept ignored (nohup)
+    if (sigaction(sig, nullptr, &old) != 0 || (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN))
+      return;  // kept ignored (nohup)
     g_old_action[sig] = old;
     struct sigaction sa {};
-    sa.sa_handler = remove_workspace_and_reraise;
+    sa.sa_sigaction = remove_workspace_and_chain;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
     sigfillset(&sa.sa_mask);
     sigaction(sig, &sa, nullptr);
   };
@@ -199,7 +208,7 @@ void remove_tree(const std::string& path) {
 }
 
 std::string workspace_open(const std::string& out_dir) {
-  install_signal_handlers();
+  install_workspace_handlers();
   SignalsHeld held;
   g_out = out_dir;
   if (g_out.empty()) return "--out: empty folder name\n";

@@ -170,8 +170,9 @@ mkdir keep
 [ "$(ls -A keep)" = "" ] || fail "a failed run left $(ls -A keep) in an existing folder"
 
 # ---- Signals: every catchable terminating signal removes the working folder
-# and the folder the run created; SIGPIPE does not end the run.
-for sig in HUP TERM USR1 USR2 ALRM VTALRM XCPU RTMIN ABRT; do
+# and the folder the run created, then ends the run by that signal; a write
+# of the run's own to a pipe without reader does not end it.
+for sig in HUP TERM USR1 USR2 ALRM VTALRM XCPU RTMIN ABRT PIPE; do
   rm -f s.fifo
   mkfifo s.fifo
   { cat a.cov; sleep 3; } > s.fifo &
@@ -188,16 +189,9 @@ for sig in HUP TERM USR1 USR2 ALRM VTALRM XCPU RTMIN ABRT; do
   kill $writer 2> /dev/null
   wait $writer 2> /dev/null
 done
-rm -f s.fifo
-mkfifo s.fifo
-{ cat a.cov; sleep 1; } > s.fifo &
-"$mp" -q --format bismark --out sigpipe a.cov s.fifo > /dev/null 2>&1 &
-pid=$!
-sleep 0.5
-kill -s PIPE $pid
-wait $pid || fail "SIGPIPE ended the run"
-[ -f sigpipe/samples.txt ] || fail "SIGPIPE: no output"
-wait
+"$mp" --format bismark --out sigpipe a.cov b.cov 2>&1 | true
+[ "${PIPESTATUS[0]}" = 0 ] || fail "a closed standard output ended the run (status ${PIPESTATUS[0]})"
+[ -f sigpipe/samples.txt ] && [ -z "$(find sigpipe -name '.methprep-*')" ] || fail "closed standard output: no output"
 
 [ $fails = 0 ] && echo "methprep hardening script: all passed"
 exit $((fails > 0))
