@@ -2,10 +2,12 @@
 
 #include "eigen_readers.h"
 #include "instep.h"
+#include "layout.h"
 #include "loadings_kernel.h"
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -29,16 +31,16 @@ std::string reading;
 
 int arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
-// K: decimal digits only, within int.
-void arg_k(const char* s, int arg, int& K) {
+// K: decimal digits only, within int; otherwise the argument is named.
+int arg_k(const char* s, int arg, const std::string& program, const std::string& usage) {
   const char* e = s + std::strlen(s);
   int v = 0;
   const auto r = std::from_chars(s, e, v);
-  if (s == e || *s == '-' || r.ec != std::errc() || r.ptr != e)
-    die("argument " + std::to_string(arg) + " (components K) must be a whole number >= 0, not \"" +
-            s + "\"\n",
-        255);
-  K = v;
+  if (s != e && *s != '-' && r.ec == std::errc() && r.ptr == e) return v;
+  const std::string what = program + ": argument " + std::to_string(arg) + " " +
+                           usage_argument(usage, arg) + " is \"" + s + "\"";
+  if (r.ec == std::errc() && r.ptr == e && v < 0) die_argument(what + ", below 0", usage);
+  die_argument(what + ", not a whole number", usage);
 }
 
 void append_int(std::string& out, size_t v) {
@@ -63,14 +65,14 @@ struct Analysis {
 
 // The eigenvalue and eigenvector files, with their messages and checks.
 void read_eigen(Analysis& a, int K) {
-  const std::string eigenval_path = a.prefix + a.label + "_eigenval.csv";
+  const std::string eigenval_path = layout::eigenval_path(a.prefix, a.label);
   reading = eigenval_path;
   read_eigenval(eigenval_path.c_str());
   if (eigen_val.size() < static_cast<size_t>(K))
     die("eigenvalue file " + eigenval_path + " holds " + std::to_string(eigen_val.size()) +
             " eigenvalues, fewer than the " + std::to_string(K) + " components asked for\n",
         255);
-  a.vec_path = a.prefix + a.label + "_eigenvec.csv";
+  a.vec_path = layout::eigenvec_path(a.prefix, a.label);
   reading = a.vec_path;
   read_n_sample(a.vec_path.c_str());
   say(" Number of samples is " + std::to_string(n_sample) + "\n");
@@ -114,7 +116,7 @@ void map_samples(const Analysis& a, Analysis& b) {
 class Walk {
  public:
   Walk(Analysis* as, size_t na, size_t K) : as_(as), na_(na), K_(K) {}
-  void run(const std::string& meth_prefix, const std::string& des_prefix, const std::string& chr);
+  void run(const std::string& meth_prefix, const std::string& des_prefix, long chr);
 
  private:
   [[noreturn]] void fail(const std::string& msg, int status = 255) {
@@ -127,7 +129,7 @@ class Walk {
   [[noreturn]] void fail_des_read() {
     fail("cannot read file " + des_path_ + ": " + std::strerror(des_.errno_value()) + "\n");
   }
-  void open_outputs(const std::string& chr);
+  void open_outputs(long chr);
   void write_rows(Analysis& a, const double* sums, size_t nb, size_t first_site);
   size_t count_des_rows(size_t so_far);
   void check_second_order(size_t sites);
@@ -142,7 +144,7 @@ class Walk {
   std::string line_;
 };
 
-void Walk::open_outputs(const std::string& chr) {
+void Walk::open_outputs(long chr) {
   std::string header = "block";
   for (size_t k = 1; k <= K_; ++k) {
     header += ",pc";
@@ -151,7 +153,7 @@ void Walk::open_outputs(const std::string& chr) {
   header += '\n';
   for (size_t a = 0; a < na_; ++a) {
     Analysis& an = as_[a];
-    an.out_path = an.prefix + "loadings/" + an.label + "_loadings_chr" + chr + ".csv";
+    an.out_path = layout::loadings_path(an.prefix, an.label, chr);
     // A failure is reported where the program has always reported it, after
     // the sites are read and the file's name printed.
     an.writing = an.out.open(an.out_path);
@@ -205,18 +207,18 @@ void Walk::check_second_order(size_t sites) {
 }
 
 void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
-               const std::string& chr) {
+               long chr) {
   Analysis& first = as_[0];
   const size_t n = first.names.size();
 
-  des_path_ = des_prefix + "des_chr" + chr + ".csv";
-  reading = des_path_ + " and the methylation files " + meth_prefix + "chr" + chr + "/*.csv";
+  des_path_ = layout::des_path(des_prefix, chr);
+  reading = des_path_ + " and the methylation files " + layout::meth_path(meth_prefix, chr, "*");
   if (!des_.open(des_path_.c_str())) die("The file " + des_path_ + "  is not open \n", 1);
   say("file named " + des_path_ + "  is read \n");
 
   {
     std::vector<std::string> paths(n);
-    for (size_t i = 0; i < n; ++i) paths[i] = meth_prefix + "chr" + chr + "/" + first.names[i] + ".csv";
+    for (size_t i = 0; i < n; ++i) paths[i] = layout::meth_path(meth_prefix, chr, first.names[i]);
     size_t bad = 0;
     const InStep::Open opened = in_.open(paths, bad);
     if (opened == InStep::Open::not_open) die("The file " + paths[bad] + "  is not open \n", 1);
@@ -295,10 +297,8 @@ void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
         fail("methylation file " + in_.path(0) + " holds more sites than the " +
              std::to_string(site) + " of descriptives file " + des_path_ + "\n");
       }
-      const bool zero_sd = any_std && !(sd[k] > 1e-10);
-      if (zero_sd)
-        say(" Standardard deviation of site " + std::to_string(site) +
-            " is (very close to) zero: Loadings set to zero\n");
+      const bool zero_sd = any_std && layout::sd_is_zero(sd[k]);
+      if (zero_sd) say(layout::zero_sd_line(site));
       for (; ev != events.end() && ev->site == site; ++ev) {
         if (ev->error) fail_read(ev->file);
         first_ended = std::min(first_ended, ev->file);
@@ -386,11 +386,10 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
   const std::string usage = std::string("usage: ") + program +
                             " <methylation dir prefix> <descriptives dir prefix> <results prefix>"
                             " <label> <components K >= 0> <chromosome N>\n";
-  if (argc < 7) die(usage, 255);
-  int K = 0;
-  arg_k(argv[5], 5, K);
+  require_arguments(argc, argv, usage);
+  const int K = arg_k(argv[5], 5, program, usage);
   const std::string meth_prefix = argv[1], des_prefix = argv[2];
-  const std::string chr = std::to_string(arg_int(argv[6]));
+  const long chr = arg_int(argv[6]);
 
   auto a = std::make_unique<Analysis>();
   a->mode = mode;
@@ -403,14 +402,13 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
 }
 
 int run_both(int argc, char** argv) {
-  if (argc < 9)
-    die("usage: weights <methylation dir prefix> <descriptives dir prefix> <components K >= 0>"
-        " <chromosome N> <std results prefix> <std label> <cen results prefix> <cen label>\n",
-        255);
-  int K = 0;
-  arg_k(argv[3], 3, K);
+  const std::string usage =
+      "usage: weights <methylation dir prefix> <descriptives dir prefix> <components K >= 0>"
+      " <chromosome N> <std results prefix> <std label> <cen results prefix> <cen label>\n";
+  require_arguments(argc, argv, usage);
+  const int K = arg_k(argv[3], 3, "weights", usage);
   const std::string meth_prefix = argv[1], des_prefix = argv[2];
-  const std::string chr = std::to_string(arg_int(argv[4]));
+  const long chr = arg_int(argv[4]);
 
   std::unique_ptr<Analysis[]> as(new Analysis[2]);
   as[0].mode = SiteValues::standardized;

@@ -2,5 +2,9 @@
 // loadings files of stdweights and of cenweights, each with its own eigen
 // results.
 #include "loadings_run.h"
+#include "process.h"
 
-int main(int argc, char** argv) { return run_weights(argc, argv); }
+int main(int argc, char** argv) {
+  start_program(argc, argv);
+  return run_weights(argc, argv);
+}

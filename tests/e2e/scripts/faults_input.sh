@@ -89,9 +89,8 @@ expect_failure "grameigen, block file cut off" "rectst_1.6_7.12_.csv.*(holds|lin
 fresh; cut_half "$x/des/des_chr1.csv"
 expect_failure "selfgram, descriptives file cut off" "des_chr1.csv has [0-9]+ sites" "$x/out/diag_1.12_.csv" "$self"
 
-# More samples than the hard open-file limit: descriptives, which keeps one
-# file per sample open, must refuse with the limit named; the others must
-# still give the unrestricted result.
+# More samples than the hard open-file limit: every program reads the files
+# in turns and must give the unrestricted result.
 big=$work/big
 "$bin/methgen" --out "$big" --samples 100 --chroms 1 --sites 40 > /dev/null || { echo "methgen failed"; exit 1; }
 mkdir -p "$big/des" "$big/o1" "$big/o2" "$big/res/loadings"
@@ -103,8 +102,13 @@ echo EARLIER > "$big/des/des_chr1.csv.earlier"
 cp "$big/des/des_chr1.csv" "$big/des/des_chr1.csv.good"
 echo EARLIER > "$big/res/loadings/pca_loadings_chr1.csv"
 lim="ulimit -Sn 64 && ulimit -Hn 64 &&"
-expect_failure "descriptives, 100 samples over a hard limit of 64 files" "cannot open 100 files at once: the open-file limit is 64" \
-  "$big/des/des_chr1.csv" "$lim \"$bin/descriptives\" \"$big/meth/\" \"$big/samples.txt\" \"$big/des/\" 1"
+mkdir -p "$big/des_lim"
+if eval "$lim \"$bin/descriptives\" \"$big/meth/\" \"$big/samples.txt\" \"$big/des_lim/\" 1" > /dev/null 2>&1 &&
+  cmp -s "$big/des_lim/des_chr1.csv" "$big/des/des_chr1.csv.good"; then
+  echo "ok   descriptives, 100 samples under a hard limit of 64 files: same file as without the limit"
+else
+  echo "FAIL descriptives under a hard limit of 64 files differs from the unrestricted run"; fail_count=$((fail_count + 1))
+fi
 # stdweights and cenweights read the files in turns, reopening each where it
 # stopped: the same loadings as without the limit.
 for p in stdweights cenweights; do
