@@ -34,7 +34,7 @@ declare -A deps=(
   [gram_fields]="$common common/gram_readers.cpp"
   [gram_samples]="$common common/gram_readers.cpp"
   [gram_des]="$common common/gram_readers.cpp innerprod/gram_io.cpp innerprod/gram_blocks.cpp"
-  [loadings_fields]="$common common/instep.cpp"
+  [loadings_fields]="$common"
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
 )

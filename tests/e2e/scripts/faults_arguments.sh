@@ -60,6 +60,16 @@ for p in stdweights cenweights; do
   expect_argument_error "$p, one too many" \
     "^$p: argument 7 \"2\" is one too many \(6 are taken\)" "\"$bin/$p\" $m $work/des/ $o/ pca 3 1 2"
 done
+if [ -x "$bin/weights" ]; then
+  expect_argument_error "weights, K below 0" \
+    "^weights: argument 3 <components K >= 0> is \"-3\", below 0; usage: weights " "\"$bin/weights\" $m $work/des/ -3 1 $o/ a $o/ b"
+  expect_argument_error "weights, K not a whole number" \
+    "^weights: argument 3 <components K >= 0> is \"1.5\", not a whole number; usage: " "\"$bin/weights\" $m $work/des/ 1.5 1 $o/ a $o/ b"
+  expect_argument_error "weights, cen label missing" \
+    "^weights: missing argument 8 <cen label>; usage: " "\"$bin/weights\" $m $work/des/ 3 1 $o/ a $o/"
+  expect_argument_error "weights, one too many" \
+    "^weights: argument 9 \"x\" is one too many \(8 are taken\)" "\"$bin/weights\" $m $work/des/ 3 1 $o/ a $o/ b x"
+fi
 expect_argument_error "methgen, option without value" \
   "^methgen: option --sites needs a value; usage: " "\"$bin/methgen\" --out $o/g --samples 3 --chroms 1 --sites"
 expect_argument_error "methgen, unknown option" \
