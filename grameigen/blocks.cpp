@@ -370,13 +370,13 @@ bool list_all(const std::vector<std::string>& prefixes, Kind kind, long n, const
         return false;
       }
       b.have_id = true;
+      const std::string what = "block file " + b.path + " (block prefix \"" + prefixes[p] + "\")";
       for (const SeenInput& s : seen)
         if (s.id == b.id) {
-          err = "block file " + b.path + " is the same file as " + s.what +
-                " (reached twice, it would be added twice)";
+          err = what + " is the same file as " + s.what + ": a file reached twice would be added twice";
           return false;
         }
-      seen.push_back({"block file " + b.path, b.id});
+      seen.push_back({what, b.id});
     }
   }
   return true;

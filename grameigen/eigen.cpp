@@ -113,8 +113,10 @@ bool check_result(const std::vector<double>& values, const Matrix& vecs, std::st
       return false;
     }
   if (values.empty() || !(values[0] > 0)) {
-    err = "the matrix has no positive eigenvalue (the largest is " + (values.empty() ? std::string("missing") : g6(values[0])) +
-          "): the blocks hold no variance (are they all zero, from a run of no chromosomes?)";
+    err = "the matrix has no positive eigenvalue (the largest is " +
+          (values.empty() ? std::string("missing") : g6(values[0])) + "): " +
+          (!values.empty() && values[0] == 0 ? "the blocks hold no variance (all zero, say, from a run of no chromosomes)"
+                                              : "the matrix is not an inner-product matrix");
     return false;
   }
   double total = 0;
