@@ -187,8 +187,9 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
   for (size_t i : label_order) {
     const double w = 0.6 * label_size * static_cast<double>(std::min<size_t>(names[i].size(), 40)), h = label_size;
     const double px = ax.at(vecs[i][0]), py = ay.at(vecs[i][1]);
-    const double tries[4][2] = {{px + 5, py + h / 2 - 1}, {px - 5 - w, py + h / 2 - 1}, {px - w / 2, py - 6},
-                                {px - w / 2, py + 6 + h}};  // baseline-left corners
+    const double gap = outlier(i) ? 4 : 0;  // clear of the ring
+    const double tries[4][2] = {{px + 5 + gap, py + h / 2 - 1}, {px - 5 - gap - w, py + h / 2 - 1},
+                                {px - w / 2, py - 6 - gap}, {px - w / 2, py + 6 + gap + h}};  // baseline-left corners
     bool placed = false;
     for (const auto& t : tries) {
       Box b{t[0], t[1] - h, t[0] + w, t[1]};
