@@ -44,7 +44,7 @@ declare -A isa_flags=(
   [loadcalc/loadings_kernel_avx512.cpp]="-mavx512f"
 )
 if [ -f "$root/grameigen/blocks.cpp" ]; then
-  deps[grameigen_blocks]="$common grameigen/blocks.cpp"
+  deps[grameigen_blocks]="$common grameigen/blocks.cpp grameigen/input.cpp"
 fi
 
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${!deps[@]}"); fi
