@@ -23,8 +23,9 @@ bool Input::open(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return false;
   struct stat st;
-  if (fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  const bool stat_ok = fstat(fd_, &st) == 0;
+  if (!stat_ok || S_ISDIR(st.st_mode)) {
+    const int e = stat_ok ? EISDIR : errno;
     ::close(fd_);
     fd_ = -1;
     errno = e;
