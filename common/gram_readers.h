@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-// Per-site tables of the run of chromosomes read, laid end to end.
+// Per-site tables: mean and SD of the sites of the chunk being summed.
 extern std::vector<double> mean_vector;
 extern std::vector<double> sd_vector;
 // Sample list; sample number s (from 1) is samplenames[s - 1].
@@ -26,14 +26,19 @@ extern long n_sample;
 extern long start_coord;
 // Column of the data matrix that read_cpg_data* fills.
 extern long i_sample;
-// Data matrices: row k = site k of the run, column c = c-th sample of a block.
+// Data matrices: row k = site k of the chunk being summed, column c = c-th
+// sample of a block. The file-by-file readers below store into them (the
+// programs pass empty ones there, to count lines).
 extern Matrix cpg_data;      // selfgram's block
-extern Matrix cpg_data_row;  // crossgram's row block
+extern Matrix cpg_data_row;  // crossgram's row block (and the column block beside it)
 extern Matrix cpg_data_col;  // crossgram's column block
 
-// Appends field 2 (mean) and field 3 (SD) of every data line to mean_vector
-// and sd_vector from index start_coord; prints "file named <path>  is read \n".
+// Prints "file named <path>  is read \n" and advances start_coord by the
+// file's number of data lines (its sites). The values are read a chunk at a
+// time, as the sums need them, with des_fields.
 void read_mean_sd(const char* path);
+// Mean (field 2) and SD (field 3) of a descriptives data line.
+void des_fields(std::string_view line, double& mean, double& sd);
 // Fills samplenames (whole lines, untrimmed) and n_sample; prints
 // "sample file <path>  is read \n".
 void read_sample(const char* path);
@@ -51,8 +56,6 @@ void read_cpg_data_col(const char* path);
 //   0:         both the whole line
 std::string_view field2(std::string_view line);
 std::string_view field3(std::string_view line);
-// Field 2 as atof reads it: the methylation value of a data line.
-double cpg_value(std::string_view line);
 
 // Helpers for the programs around the readers.
 // True when `path` opens for reading (checked before read_cpg_data*).

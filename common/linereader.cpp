@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +24,7 @@ LineReader::~LineReader() { close(); }
 
 LineReader::LineReader(LineReader&& o) noexcept
     : fd_(o.fd_), src_(o.src_), src_ctx_(o.src_ctx_), cap_(o.cap_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
-      eof_(o.eof_), err_(o.err_), lines_(o.lines_), plain_(std::move(o.plain_)) {
+      eof_(o.eof_), err_(o.err_), lines_(o.lines_), read_total_(o.read_total_), regular_(o.regular_), plain_(std::move(o.plain_)) {
   o.fd_ = -1;
 }
 
@@ -67,7 +68,47 @@ bool LineReader::open(const char* path) {
   eof_ = false;
   err_ = 0;
   lines_ = 0;
+  read_total_ = 0;
+  regular_ = S_ISREG(st.st_mode);
   return true;
+}
+
+bool LineReader::open_at(const char* path, unsigned long long offset) {
+  if (!open(path)) return false;
+  if (!regular_) {
+    close();
+    errno = ESPIPE;
+    return false;
+  }
+  if (offset == 0) return true;
+#ifdef METHPCA_PLAIN
+  plain_->in.seekg(static_cast<std::streamoff>(offset));
+  if (!plain_->in) {
+    close();
+    errno = EIO;
+    return false;
+  }
+#else
+  if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    const int e = errno;
+    close();
+    errno = e;
+    return false;
+  }
+  read_total_ = offset;
+#endif
+  return true;
+}
+
+unsigned long long LineReader::offset() const {
+#ifdef METHPCA_PLAIN
+  if (!plain_ || !plain_->in.is_open()) return 0;
+  plain_->in.clear(plain_->in.rdstate() & ~std::ios::failbit & ~std::ios::eofbit);
+  const auto pos = plain_->in.tellg();
+  return pos < 0 ? 0 : static_cast<unsigned long long>(pos);
+#else
+  return read_total_ - (end_ - begin_);
+#endif
 }
 
 #ifndef METHPCA_PLAIN
@@ -102,13 +143,30 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ + 1 == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
+  if (end_ + 1 == buf_.size()) {
+    // A line longer than the buffer: the buffer grows, up to kMaxLine. A
+    // longer line (a device or a binary file given as input, say) is a read
+    // error of its own rather than memory exhausted.
+    if (buf_.size() > kMaxLine) {
+      err_ = EFBIG;
+      eof_ = true;
+      return false;
+    }
+    try {
+      buf_.resize(buf_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      err_ = ENOMEM;
+      eof_ = true;
+      return false;
+    }
+  }
   for (;;) {
     char* dst = buf_.data() + end_;
     const size_t room = buf_.size() - 1 - end_;
     ssize_t n = src_ ? src_(src_ctx_, dst, room) : ::read(fd_, dst, room);
     if (n > 0) {
       end_ += static_cast<size_t>(n);
+      read_total_ += static_cast<unsigned long long>(n);
       buf_[end_] = '\n';
       return true;
     }

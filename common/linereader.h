@@ -19,6 +19,9 @@
 
 class LineReader {
  public:
+  // Longest line read: a longer one fails the reader with EFBIG.
+  static constexpr size_t kMaxLine = size_t{1} << 28;
+
   explicit LineReader(size_t buffer_size = size_t{1} << 20);
   ~LineReader();
   LineReader(const LineReader&) = delete;
@@ -28,7 +31,15 @@ class LineReader {
   // Opens a regular file (or pipe) for reading. False, with errno set, if it
   // cannot be opened or is a directory.
   bool open(const char* path);
+  // open(), then continues at byte `offset` (as offset() reported it): the
+  // in-step reader's way back into a file it had to close. Regular files only;
+  // false, with errno set, otherwise or when the seek fails.
+  bool open_at(const char* path, unsigned long long offset);
   void close();
+  // True when the open file is a regular file (it can be reopened at an offset).
+  bool is_regular() const { return regular_; }
+  // Bytes of the file consumed by the lines returned so far.
+  unsigned long long offset() const;
   bool is_open() const { return fd_ >= 0; }
 
 #ifndef METHPCA_PLAIN
@@ -85,6 +96,8 @@ class LineReader {
   bool eof_ = false;
   int err_ = 0;
   size_t lines_ = 0;
+  unsigned long long read_total_ = 0;  // bytes read from the file so far
+  bool regular_ = false;
   std::unique_ptr<Plain> plain_;
 };
 

@@ -14,6 +14,7 @@
 #include "outfile.h"
 #include "outliers.h"
 #include "plot.h"
+#include "process.h"
 #include "results.h"
 #include "sysutil.h"
 
@@ -110,7 +111,10 @@ Options parse_args(int argc, char** argv) {
 int run(int argc, char** argv) {
   const Options opt = parse_args(argc, argv);
   const std::vector<std::string>& args = opt.positional;
-  if (args.size() < 5) die(kUsage);
+  if (args.size() < 5)
+    die_argument("grameigen: missing argument " + std::to_string(args.size() + 1) + " " +
+                     usage_argument(kUsage, static_cast<int>(args.size()) + 1),
+                 kUsage);
   const std::string& sample_path = args[0];
   const std::string& results_prefix = args[1];
   const std::string& label = args[2];
@@ -201,6 +205,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   // Out of memory anywhere not caught nearer: one line naming the step.
   try {
     return run(argc, argv);

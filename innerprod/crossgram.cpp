@@ -7,14 +7,14 @@
 //           <output prefix> <first chromosome> <last chromosome>
 //           <first row sample> <last row sample> <first column sample> <last column sample>
 //
-// The row block is held whole; the column block's files are read in step, a
-// chunk of sites at a time, so memory is one block plus a few panels. When the
-// open-file limit cannot hold one file per column sample, the column block is
-// held whole as well; the output is the same either way.
+// Both blocks' files are read in step, a chunk of sites at a time, so memory
+// is the two result blocks and a few panels, whatever the number of sites.
 #include "gram_blocks.h"
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -35,11 +35,8 @@ const char* const kUsage =
     "<output prefix> <first chromosome> <last chromosome> <first row sample> <last row sample> "
     "<first column sample> <last column sample>\n";
 
-// Descriptors kept free beside the column block's files.
-constexpr long kSpareFiles = 8;
-
 int run(int argc, char** argv) {
-  if (argc < 11) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -59,97 +56,103 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("row block", b, sample_file);
   gram::check_in_list("column block", d, sample_file);
 
-  const size_t n_chrom = des.paths.size();
-
-  // Row block, held whole.
   n_rows = b - a + 1;
-  sizeMatrix(cpg_data_row, tot_coord + 10, n_rows);
-  gram::read_block_printing(meth_prefix, des, a, b, read_cpg_data_row, cpg_data_row);
-
-  // Column block: every file must open, checked in reading order.
   n_cols = d - c + 1;
-  std::vector<std::string> col_paths;
-  for (long s = c; s <= d; ++s)
-    for (size_t q = 0; q < n_chrom; ++q) {
-      col_paths.push_back(gram::meth_path(meth_prefix, des, q, samplenames[static_cast<size_t>(s - 1)]));
-      if (!can_open(col_paths.back().c_str())) die_not_open(col_paths.back());
-    }
-  const long file_limit = raise_open_file_limit();
-  const bool streamed = file_limit < 0 || n_cols + kSpareFiles <= file_limit;
-  // A column-block file of the wrong length is reported where streaming
-  // finds it, after the zero-SD lines, whether streamed or held.
-  std::string bad_path;
-  long bad_lines = 0;
-  size_t bad_q = 0;
-  if (!streamed) {
-    sizeMatrix(cpg_data_col, tot_coord + 10, n_cols);
-    i_sample = 0;
-    for (long s = c; s <= d; ++s) {
-      start_coord = 0;
-      for (size_t q = 0; q < n_chrom; ++q) {
-        const std::string& path = col_paths[static_cast<size_t>(s - c) * n_chrom + q];
-        const long before = start_coord;
-        read_cpg_data_col(path.c_str());
-        if (start_coord - before != des.sites[q] && bad_path.empty()) {
-          bad_path = path;
-          bad_lines = start_coord - before;
-          bad_q = q;
-        }
-      }
-      ++i_sample;
-    }
-  }
-
-  gram::print_seconds(start);
-  gram::say("Finish reading files. Start the computing of inner product matirx...\n");
-  std::fflush(stdout);
-
+  const size_t m = static_cast<size_t>(n_rows);
+  const size_t n_sites = static_cast<size_t>(tot_coord);
   Matrix centred_block, std_block;
   sizeMatrix(centred_block, n_rows, n_cols);
   sizeMatrix(std_block, n_rows, n_cols);
-  // Each constant site is reported twice (row and column values), in site
-  // order, before the sums are formed.
-  gram::print_zero_sd(sd_vector.data(), static_cast<size_t>(tot_coord), 2);
-  if (!bad_path.empty()) die_line_count(bad_path, bad_lines, des.paths[bad_q], des.sites[bad_q]);
 
-  const size_t n_sites = static_cast<size_t>(tot_coord);
-  const size_t ldx = static_cast<size_t>(n_rows), ldy = static_cast<size_t>(n_cols);
-  const size_t chunk = gram::chunk_sites(std::max(ldx, ldy));
-  std::vector<double> zx, zy;
-  if (streamed) {
-    gram::BlockStream cols(std::move(col_paths), ldy, des.sites, des.paths);
-    sizeMatrix(cpg_data_col, static_cast<long>(std::min(chunk, std::max<size_t>(n_sites, 1))),
-               n_cols);
-    for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
-      const size_t n = std::min(chunk, n_sites - k0);
-      cols.read(cpg_data_col[0], ldy, n);
-      gram::cross_chunk(cpg_data_row[k0], ldx, cpg_data_col[0], ldy, n, mean_vector.data() + k0,
-                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::kAccumulate);
-    }
-    cols.finish();
+  // Both blocks' files are read in step into one panel, each file once: two
+  // blocks that overlap share the columns of their common samples.
+  const bool overlap = a <= d && c <= b;
+  const long lo = overlap ? std::min(a, c) : 0;
+  std::vector<long> panel_samples;
+  size_t xo = 0, yo = m;
+  if (overlap) {
+    for (long s = lo; s <= std::max(b, d); ++s) panel_samples.push_back(s);
+    xo = static_cast<size_t>(a - lo);
+    yo = static_cast<size_t>(c - lo);
   } else {
-    for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
-      const size_t n = std::min(chunk, n_sites - k0);
-      gram::cross_chunk(cpg_data_row[k0], ldx, cpg_data_col[k0], ldy, n, mean_vector.data() + k0,
-                        sd_vector.data() + k0, centred_block, std_block, zx, zy, gram::kAccumulate);
-    }
+    for (long s = a; s <= b; ++s) panel_samples.push_back(s);
+    for (long s = c; s <= d; ++s) panel_samples.push_back(s);
   }
+  const size_t width = panel_samples.size();
+  std::vector<std::string> names, paths;
+  for (long s : panel_samples) {
+    names.push_back(samplenames[static_cast<size_t>(s - 1)]);
+    for (size_t q = 0; q < des.paths.size(); ++q)
+      paths.push_back(gram::meth_path(meth_prefix, des, q, names.back()));
+  }
+  gram::require_regular_if_grouped(paths, width);
+  gram::RunReader in(meth_prefix, des, std::move(names));
+  gram::DesReader des_in(des);
+  const size_t chunk = std::min(gram::chunk_sites(width), std::max<size_t>(n_sites, 1));
+  sizeMatrix(cpg_data_row, static_cast<long>(chunk), static_cast<long>(width));
+  mean_vector.assign(chunk, 0.0);
+  sd_vector.assign(chunk, 0.0);
+  std::vector<double> z(chunk * width);
+  bool ok = true;
+  for (size_t k0 = 0; ok && k0 < n_sites; k0 += chunk) {
+    const size_t n = std::min(chunk, n_sites - k0);
+    ok = in.read(cpg_data_row[0], width, n);
+    if (ok && !des_in.read(mean_vector.data(), sd_vector.data(), n))
+      die("descriptives file " + des_in.path() + " changed while it was read\n");
+    if (ok)
+      gram::cross_panel_chunk(cpg_data_row[0], width, width, n, xo, yo, mean_vector.data(),
+                              sd_vector.data(), centred_block, std_block, z.data(),
+                              gram::kAccumulate);
+  }
+  if (ok) ok = in.finish();
+  if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(paths)) die(in.fault_message());
+    // Read again one by one, in the order that prints what it meets: the row
+    // block's files, then whether the column block's open, then their lengths.
+    sizeMatrix(cpg_data_row, 0, n_rows);
+    sizeMatrix(cpg_data_col, 0, n_cols);
+    gram::check_block_files(meth_prefix, des, a, b, read_cpg_data_row);
+    const std::vector<std::string> col_paths = gram::block_paths(meth_prefix, des, c, d);
+    for (const std::string& path : col_paths)
+      if (!can_open(path.c_str())) die_not_open(path);
+    gram::print_seconds(start);
+    gram::say("Finish reading files. Start the computing of inner product matirx...\n");
+    std::fflush(stdout);
+    gram::print_run_zero_sd(des, 2);
+    const size_t n_chrom = des.paths.size();
+    for (size_t f = 0; f < col_paths.size(); ++f) {
+      start_coord = 0;
+      read_cpg_data_col(col_paths[f].c_str());
+      const size_t q = f % n_chrom;
+      if (start_coord != des.sites[q]) die_line_count(col_paths[f], start_coord, des.paths[q], des.sites[q]);
+    }
+    die("file named " + in.fault_path() + " changed while it was read\n");
+  }
+  for (const std::string& path : gram::block_paths(meth_prefix, des, a, b)) gram::print_read(path);
+  gram::print_seconds(start);
+  gram::say("Finish reading files. Start the computing of inner product matirx...\n");
+  std::fflush(stdout);
+  // Each constant site is reported twice (row and column values), in site
+  // order.
+  gram::print_run_zero_sd(des, 2);
   gram::print_seconds(start);
   gram::say(" done \n");
 
-  const std::string tag = std::to_string(a) + "." + std::to_string(b) + "_" + std::to_string(c) +
-                          "." + std::to_string(d) + "_.csv";
-  gram::write_block_pair(out_prefix + "rect_" + tag, centred_block, out_prefix + "rectst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::rect_name(a, b, c, d, false), centred_block,
+                         out_prefix + layout::rect_name(a, b, c, d, true), std_block);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

@@ -1,6 +1,7 @@
 #include "gram_blocks.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace gram {
 
@@ -31,6 +32,16 @@ void standardize(const double* c, size_t ldc, size_t width, size_t n, const doub
   }
 }
 
+void self_chunk(double* x, size_t ld, size_t n, const double* mean, const double* sd, Matrix& C,
+                Matrix& S, double* z, AccumulateFn acc) {
+  const size_t m = C.cols();
+  if (m == 0 || n == 0) return;
+  centre(x, ld, m, n, mean);
+  standardize(x, ld, m, n, sd, z, m);
+  acc(x, ld, x, ld, n, m, m, C[0], C.cols(), true);
+  acc(z, m, z, m, n, m, m, S[0], S.cols(), true);
+}
+
 void self_accumulate(Matrix& data, const double* mean, const double* sd, size_t n_sites,
                      Matrix& C, Matrix& S, size_t chunk, AccumulateFn acc) {
   const size_t m = data.cols();
@@ -39,12 +50,19 @@ void self_accumulate(Matrix& data, const double* mean, const double* sd, size_t 
   std::vector<double> z(std::min(chunk, n_sites) * m);
   for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
     const size_t n = std::min(chunk, n_sites - k0);
-    double* x = data[k0];
-    centre(x, m, m, n, mean + k0);
-    standardize(x, m, m, n, sd + k0, z.data(), m);
-    acc(x, m, x, m, n, m, m, C[0], C.cols(), true);
-    acc(z.data(), m, z.data(), m, n, m, m, S[0], S.cols(), true);
+    self_chunk(data[k0], m, n, mean + k0, sd + k0, C, S, z.data(), acc);
   }
+}
+
+void cross_panel_chunk(double* p, size_t ld, size_t width, size_t n, size_t xo, size_t yo,
+                       const double* mean, const double* sd, Matrix& C, Matrix& S, double* z,
+                       AccumulateFn acc) {
+  const size_t m = C.rows(), w = C.cols();
+  if (m == 0 || w == 0 || n == 0) return;
+  centre(p, ld, width, n, mean);
+  standardize(p, ld, width, n, sd, z, ld);
+  acc(p + xo, ld, p + yo, ld, n, m, w, C[0], C.cols(), false);
+  acc(z + xo, ld, z + yo, ld, n, m, w, S[0], S.cols(), false);
 }
 
 void cross_chunk(double* x, size_t ldx, double* y, size_t ldy, size_t n, const double* mean,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "gram_kernel.h"
+#include "layout.h"
 #include "matrix.h"
 
 #include <cstddef>
@@ -33,9 +34,8 @@ constexpr size_t kPanelBytes = size_t{2} << 20;
 // Sites per chunk for panels `width` samples wide (at least 1).
 size_t chunk_sites(size_t width);
 
-// SD test of the standardized values: a site counts as constant unless its SD
-// is greater than 1e-10 (a NaN SD counts as constant).
-inline bool sd_is_zero(double sd) { return !(sd > 1e-10); }
+// SD test of the standardized values (see layout.h).
+using layout::sd_is_zero;
 
 // p[k*ld + j] -= mean[k] for k < n, j < width.
 void centre(double* p, size_t ld, size_t width, size_t n, const double* mean);
@@ -49,6 +49,20 @@ void standardize(const double* c, size_t ldc, size_t width, size_t n, const doub
 // time.
 void self_accumulate(Matrix& data, const double* mean, const double* sd, size_t n_sites,
                      Matrix& C, Matrix& S, size_t chunk, AccumulateFn acc);
+
+// One chunk of n sites of a block m = C.cols() wide: x (row stride ld) holds
+// raw values and is centred in place; its standardized values go to z (n x m,
+// packed). Adds the lower triangles of both products to C and S.
+void self_chunk(double* x, size_t ld, size_t n, const double* mean, const double* sd, Matrix& C,
+                Matrix& S, double* z, AccumulateFn acc);
+
+// One chunk of n sites of a panel `width` samples wide (row stride ld) that
+// holds both blocks of crossgram: the row block in columns [xo, xo + C.rows()),
+// the column block in [yo, yo + C.cols()) (they may overlap). The panel is
+// centred in place, once; z (n x ld) receives its standardized values.
+void cross_panel_chunk(double* p, size_t ld, size_t width, size_t n, size_t xo, size_t yo,
+                       const double* mean, const double* sd, Matrix& C, Matrix& S, double* z,
+                       AccumulateFn acc);
 
 // crossgram, one chunk of n sites: x (row block, C.rows() wide) and y (column
 // block, C.cols() wide) hold raw values and are centred in place; mean and sd

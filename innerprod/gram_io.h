@@ -3,8 +3,10 @@
 // of a sample block's methylation files chunk by chunk.
 #pragma once
 
+#include "instep.h"
 #include "linereader.h"
 #include "matrix.h"
+#include "outfile.h"
 
 #include <ctime>
 #include <string>
@@ -28,10 +30,6 @@ void check_in_list(const char* what, long last, const char* list_path);
 // since `start` in single precision, printed as %g; then a flush.
 void print_seconds(std::clock_t start);
 
-// The zero-SD line, `copies` times, for each of the first n sites whose SD
-// is not above 1e-10, in site order.
-void print_zero_sd(const double* sd, size_t n, int copies);
-
 // Prints "outfile named <path>  is written \n", then writes the matrix row by
 // row, values as %.15e separated by ",", each row ending in "\n". The file
 // appears whole or not at all; on failure the process exits 255.
@@ -39,16 +37,20 @@ void write_block(const std::string& path, const Matrix& m);
 // The two blocks of a run (centred, standardized), each written as above;
 // both are written out before either is moved into place, so a failure
 // leaves earlier files of both names as they were.
+// Files of `others`, written and flushed by the caller, are moved into place
+// first, after both blocks are written out.
 void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
-                      const Matrix& m2);
+                      const Matrix& m2, const std::vector<OutFile*>& others = {});
 
-// The descriptives of a run of chromosomes, read with read_mean_sd in
-// ascending order (sites end to end in the site tables): each chromosome's
-// file path and number of sites, to check its methylation files against.
+// The descriptives files of a run of chromosomes, in ascending order: each
+// chromosome's file path and number of sites. read_run_descriptives announces
+// and counts every file with read_mean_sd (the values are read again, a chunk
+// at a time, by DesReader); a descriptives file must be a regular file.
 struct RunDescriptives {
   long first_chr = 0;
   std::vector<std::string> paths;
   std::vector<long> sites;
+  long total() const;
 };
 RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_chr, long last_chr);
 
@@ -56,54 +58,90 @@ RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_
 std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des, size_t q,
                       const std::string& name);
 
-// Reads sample positions first..last (1-based in the sample list) into the
-// columns of the caller's data matrix `m` as `reader` (read_cpg_data or
-// read_cpg_data_row, filling `m`) does, chromosome by chromosome: every file
-// must open and hold exactly its chromosome's number of sites; after each
-// file prints "file named <path>  is read  \n" and flushes. Groups of
-// samples are read in step, each group's lines printed once it is read
-// whole; a group with any fault is read again file by file, so messages and
-// output are those of reading file by file.
-void read_block_printing(const std::string& meth_prefix, const RunDescriptives& des, long first,
-                         long last, void (*reader)(const char*), Matrix& m);
+// Mean and SD of the run's sites, a chunk at a time, cut from the
+// descriptives lines as read_mean_sd cuts them.
+class DesReader {
+ public:
+  explicit DesReader(const RunDescriptives& des) : des_(des) {}
+  // The next n sites' mean and SD. False when a file no longer holds the
+  // sites it was counted with (it changed during the run).
+  bool read(double* mean, double* sd, size_t n);
+  const std::string& path() const { return des_.paths[q_]; }
 
-// Reads the methylation files of a sample block in step, a chunk of sites at
-// a time, into a site-major panel, keeping one file per sample open (those
-// of one chromosome). Every file of chromosome q must hold exactly sites[q]
-// data lines. A file that does not open, fails to read or differs ends the
-// process with status 255 and its message, before any output is written;
-// with `give_back` set, such a fault prints nothing instead: read() and
-// finish() return false, every file closed, and the caller decides.
-struct BlockStream {
-  // paths[s * n_chrom + q]: file of sample s, chromosome q.
-  BlockStream(std::vector<std::string> paths, size_t n_samples, std::vector<long> sites,
-              std::vector<std::string> des_paths, bool give_back = false);
-  // Stores the values of the next n sites of every sample in panel rows
-  // [0, n) (row stride ld). The caller asks for no more sites than the
-  // chromosomes hold.
+ private:
+  const RunDescriptives des_;
+  LineReader in_;
+  size_t q_ = 0;
+  long pos_ = 0;
+  bool open_ = false;
+};
+
+// The methylation files of a set of samples over a run of chromosomes, read
+// in step a chunk of sites at a time (chromosomes end to end, one
+// chromosome's files open at a time). Every file of chromosome q must hold
+// exactly des.sites[q] data lines. read() and finish() return false on the
+// first fault (a file that does not open, fails to read, or holds another
+// number of lines); the caller then reads the files again one by one to
+// report it as that order meets it.
+class RunReader {
+ public:
+  // names: the samples, in panel column order.
+  RunReader(const std::string& meth_prefix, const RunDescriptives& des,
+            std::vector<std::string> names);
+  // Stores the next n sites of every sample in panel rows [0, n) (row stride
+  // ld). The caller asks for no more sites than the run holds.
   bool read(double* panel, size_t ld, size_t n);
-  // Checks that every file not yet finished holds no line beyond its sites.
+  // Checks the files still open hold no line beyond their sites.
   bool finish();
-  // Starts over on other files (as the constructor; the sites and the fault
-  // rule stay), keeping the read buffers.
-  void restart(std::vector<std::string> paths, size_t n_samples);
+  // The file of the fault, after read() or finish() returned false.
+  const std::string& fault_path() const { return fault_; }
+  // Its message, as far as the reading in step knows it.
+  const std::string& fault_message() const { return fault_msg_; }
 
  private:
   bool open_chromosome();
   bool close_chromosome();
-  bool give_up();  // closes every file; false
-  const std::string& path(size_t s) const { return paths_[s * n_chrom_ + q_]; }
+  bool fail(size_t j, bool long_file = false);
 
-  std::vector<std::string> paths_;
-  size_t n_samples_, n_chrom_;
-  std::vector<long> sites_;
-  std::vector<std::string> des_paths_;
-  std::vector<LineReader> in_;
-  size_t q_ = 0;        // current chromosome
-  long pos_ = 0;        // sites of it consumed
-  bool open_ = false;   // files of q_ are open
-  bool give_back_;
-  bool failed_ = false;
+  const std::string meth_prefix_;
+  const RunDescriptives des_;
+  std::vector<std::string> names_;
+  InStep in_;
+  size_t q_ = 0;
+  long pos_ = 0;
+  bool open_ = false, failed_ = false;
+  std::string fault_, fault_msg_;
 };
+
+// True when every path is a regular file (or does not exist): files that can
+// be read a second time to report a fault in file order.
+bool all_rereadable(const std::vector<std::string>& paths);
+
+// Refuses, with a message and status 255, methylation files that are not
+// regular files when more of them must be read at once than may be open
+// (they could not be reopened where they stopped).
+// `max_open` 0 takes InStep::default_max_open().
+void require_regular_if_grouped(const std::vector<std::string>& paths, size_t at_once,
+                                size_t max_open = 0);
+
+// "file named <path>  is read  \n" and a flush: the line printed after each
+// methylation file of a block.
+void print_read(const std::string& path);
+
+// Reads the files of samples first..last one by one with `reader` (one of
+// read_cpg_data*, into an empty matrix: lines are counted, not stored),
+// printing print_read after each, and ends the run at the first file that
+// does not open, fails to read or holds another number of lines than its
+// descriptives file, with that file's message. Returns when none is at fault.
+void check_block_files(const std::string& meth_prefix, const RunDescriptives& des, long first,
+                       long last, void (*reader)(const char*));
+
+// The files of samples first..last in the order print_read announces them.
+std::vector<std::string> block_paths(const std::string& meth_prefix, const RunDescriptives& des,
+                                     long first, long last);
+
+// The zero-SD line of every constant site of the run, `copies` times each,
+// in site order (the SDs read again from the descriptives files).
+void print_run_zero_sd(const RunDescriptives& des, int copies);
 
 }  // namespace gram

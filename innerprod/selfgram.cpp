@@ -9,10 +9,13 @@
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -27,7 +30,7 @@ const char* const kUsage =
     "<output prefix> <first chromosome> <last chromosome> <first sample> <last sample>\n";
 
 int run(int argc, char** argv) {
-  if (argc < 9) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -43,39 +46,69 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("sample block", last, sample_file);
 
   const std::clock_t start = std::clock();
   n_rows = last - first + 1;
-  sizeMatrix(cpg_data, tot_coord + 10, n_rows);
-  gram::read_block_printing(meth_prefix, des, first, last, read_cpg_data, cpg_data);
-  gram::print_seconds(start);
-  gram::say("Finish reading files. Start the computing of inner product matirx...\n");
-  std::fflush(stdout);
-
+  const size_t m = static_cast<size_t>(n_rows);
+  const size_t n_sites = static_cast<size_t>(tot_coord);
   Matrix centred_block, std_block;
   sizeMatrix(centred_block, n_rows, n_rows);
   sizeMatrix(std_block, n_rows, n_rows);
-  // The zero-SD lines depend on the SDs alone; they come in site order
-  // before the sums are formed.
-  gram::print_zero_sd(sd_vector.data(), static_cast<size_t>(tot_coord), 1);
-  gram::self_accumulate(cpg_data, mean_vector.data(), sd_vector.data(),
-                        static_cast<size_t>(tot_coord), centred_block, std_block,
-                        gram::chunk_sites(static_cast<size_t>(n_rows)), gram::kAccumulate);
+
+  // The block's files are read in step, a chunk of sites at a time, and
+  // summed as they come; nothing is printed until all are read. On a fault
+  // they are read again one by one, which prints what that order meets.
+  std::vector<std::string> names(samplenames.begin() + (first - 1), samplenames.begin() + last);
+  gram::require_regular_if_grouped(gram::block_paths(meth_prefix, des, first, last), m);
+  gram::RunReader in(meth_prefix, des, std::move(names));
+  gram::DesReader des_in(des);
+  const size_t chunk = std::min(gram::chunk_sites(m), std::max<size_t>(n_sites, 1));
+  sizeMatrix(cpg_data, static_cast<long>(chunk), n_rows);
+  mean_vector.assign(chunk, 0.0);
+  sd_vector.assign(chunk, 0.0);
+  std::vector<double> z(chunk * m);
+  bool ok = true;
+  for (size_t k0 = 0; ok && k0 < n_sites; k0 += chunk) {
+    const size_t n = std::min(chunk, n_sites - k0);
+    ok = in.read(cpg_data[0], m, n);
+    if (ok && !des_in.read(mean_vector.data(), sd_vector.data(), n))
+      die("descriptives file " + des_in.path() + " changed while it was read\n");
+    if (ok)
+      gram::self_chunk(cpg_data[0], m, n, mean_vector.data(), sd_vector.data(), centred_block,
+                       std_block, z.data(), gram::kAccumulate);
+  }
+  if (ok) ok = in.finish();
+  if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(gram::block_paths(meth_prefix, des, first, last)))
+      die(in.fault_message());
+    sizeMatrix(cpg_data, 0, n_rows);
+    gram::check_block_files(meth_prefix, des, first, last, read_cpg_data);
+    die("file named " + in.fault_path() + " changed while it was read\n");
+  }
+  for (const std::string& path : gram::block_paths(meth_prefix, des, first, last))
+    gram::print_read(path);
+  gram::print_seconds(start);
+  gram::say("Finish reading files. Start the computing of inner product matirx...\n");
+  std::fflush(stdout);
+  gram::print_run_zero_sd(des, 1);
   gram::print_seconds(start);
   gram::say(" done \n");
 
   gram::mirror_lower(centred_block);
   gram::mirror_lower(std_block);
-  const std::string tag = std::to_string(first) + "." + std::to_string(last) + "_.csv";
-  gram::write_block_pair(out_prefix + "diag_" + tag, centred_block, out_prefix + "diagst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::diag_name(first, last, false), centred_block,
+                         out_prefix + layout::diag_name(first, last, true), std_block);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

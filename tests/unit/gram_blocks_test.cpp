@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -195,10 +196,17 @@ TEST(ChunkSites, PanelStaysNearItsSize) {
 
 namespace {
 
-std::string write_temp(const std::string& tag, const std::string& bytes) {
-  std::string path = testing::TempDir() + "gram_stream_" + tag + "_" + std::to_string(getpid());
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
+// A methylation tree <root>chr<N>/<name>.csv under the test's temporary folder.
+std::string tree_root() {
+  static const std::string root = testing::TempDir() + "gram_stream_" + std::to_string(getpid()) + "/";
+  return root;
+}
+
+void write_meth(long chr, const std::string& name, const std::string& bytes) {
+  const std::string dir = tree_root() + "chr" + std::to_string(chr);
+  ::mkdir(tree_root().c_str(), 0755);
+  ::mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "/" + name + ".csv", std::ios::binary) << bytes;
 }
 
 // Methylation file of `sites` lines whose value encodes sample and site.
@@ -211,23 +219,30 @@ std::string meth_file(int sample, int chrom, int sites, bool final_lf = true) {
   return s;
 }
 
+gram::RunDescriptives run_of(long first_chr, std::vector<long> sites) {
+  gram::RunDescriptives des;
+  des.first_chr = first_chr;
+  for (size_t q = 0; q < sites.size(); ++q) des.paths.push_back("des" + std::to_string(q));
+  des.sites = std::move(sites);
+  return des;
+}
+
 }  // namespace
 
-TEST(BlockStream, ReadsFilesInStepAcrossChromosomes) {
-  // Three samples; chromosomes of 5, 0 and 4 sites.
-  const std::vector<long> sites = {5, 0, 4};
-  std::vector<std::string> paths;
+TEST(RunReader, ReadsFilesInStepAcrossChromosomes) {
+  // Three samples; chromosomes 1-3 of 5, 0 and 4 sites.
+  const gram::RunDescriptives des = run_of(1, {5, 0, 4});
   for (int s = 0; s < 3; ++s)
     for (int q = 0; q < 3; ++q)
-      paths.push_back(write_temp("s" + std::to_string(s) + "q" + std::to_string(q),
-                                 meth_file(s, q, static_cast<int>(sites[q]), s != 1)));
+      write_meth(1 + q, "s" + std::to_string(s),
+                 meth_file(s, q, static_cast<int>(des.sites[static_cast<size_t>(q)]), s != 1));
   for (size_t chunk : {1, 2, 3, 9}) {
-    gram::BlockStream in(paths, 3, sites, {"d0", "d1", "d2"});
+    gram::RunReader in(tree_root(), des, {"s0", "s1", "s2"});
     std::vector<double> panel(chunk * 4, -1.0);
     size_t k0 = 0;
     while (k0 < 9) {
       size_t n = std::min<size_t>(chunk, 9 - k0);
-      in.read(panel.data(), 4, n);
+      ASSERT_TRUE(in.read(panel.data(), 4, n));
       for (size_t r = 0; r < n; ++r) {
         size_t k = k0 + r;
         int q = k < 5 ? 0 : 2, site = k < 5 ? static_cast<int>(k) : static_cast<int>(k - 5);
@@ -236,57 +251,46 @@ TEST(BlockStream, ReadsFilesInStepAcrossChromosomes) {
       }
       k0 += n;
     }
-    in.finish();
+    EXPECT_TRUE(in.finish());
   }
 }
 
-TEST(BlockStreamDeathTest, LineCountMismatchEndsTheRun) {
-  std::string ok = write_temp("ok", meth_file(0, 0, 3));
-  std::string short_file = write_temp("short", meth_file(1, 0, 2));
-  std::string long_file = write_temp("long", meth_file(1, 0, 3) + "\n");  // two final line feeds
-  std::vector<double> panel(8);
-  EXPECT_EXIT(
-      {
-        gram::BlockStream in({ok, short_file}, 2, {3}, {"des"});
-        in.read(panel.data(), 2, 3);
-      },
-      testing::ExitedWithCode(255), "");
-  EXPECT_EXIT(
-      {
-        gram::BlockStream in({ok, long_file}, 2, {3}, {"des"});
-        in.read(panel.data(), 2, 3);
-        in.finish();
-      },
-      testing::ExitedWithCode(255), "");
-  // A chromosome of no sites still needs files without data lines.
-  EXPECT_EXIT(
-      {
-        gram::BlockStream in({ok}, 1, {0}, {"des"});
-        in.finish();
-      },
-      testing::ExitedWithCode(255), "");
-}
-
-TEST(BlockStream, GivingBackReportsFaultsWithoutEndingTheRun) {
-  std::string ok = write_temp("ok", meth_file(0, 0, 3));
-  std::string short_file = write_temp("short", meth_file(1, 0, 2));
-  std::string long_file = write_temp("long", meth_file(1, 0, 3) + "\n");
+TEST(RunReader, ReportsEveryKindOfFaultWithItsFile) {
+  const gram::RunDescriptives des = run_of(11, {3});
+  write_meth(11, "ok", meth_file(0, 0, 3));
+  write_meth(11, "short", meth_file(1, 0, 2));
+  write_meth(11, "long", meth_file(1, 0, 3) + "\n");  // two final line feeds: one more line
+  write_meth(11, "empty", "");
   std::vector<double> panel(8);
   {
-    gram::BlockStream in({ok, short_file}, 2, {3}, {"des"}, true);
+    gram::RunReader in(tree_root(), des, {"ok", "short"});
     EXPECT_FALSE(in.read(panel.data(), 2, 3));
     EXPECT_FALSE(in.finish());  // stays failed
+    EXPECT_EQ(in.fault_path(), tree_root() + "chr11/short.csv");
   }
   {
-    gram::BlockStream in({ok, long_file}, 2, {3}, {"des"}, true);
+    gram::RunReader in(tree_root(), des, {"ok", "long"});
     EXPECT_TRUE(in.read(panel.data(), 2, 3));
     EXPECT_FALSE(in.finish());
+    EXPECT_EQ(in.fault_path(), tree_root() + "chr11/long.csv");
   }
   {
-    gram::BlockStream in({ok, ok + ".missing"}, 2, {3}, {"des"}, true);
+    gram::RunReader in(tree_root(), des, {"ok", "missing"});
     EXPECT_FALSE(in.read(panel.data(), 2, 1));
+    EXPECT_EQ(in.fault_path(), tree_root() + "chr11/missing.csv");
   }
-  gram::BlockStream in({ok, ok}, 2, {3}, {"des"}, true);
+  {
+    gram::RunReader in(tree_root(), des, {"empty", "ok"});
+    EXPECT_FALSE(in.read(panel.data(), 2, 1));
+    EXPECT_EQ(in.fault_path(), tree_root() + "chr11/empty.csv");
+  }
+  // A chromosome of no sites still needs files without data lines.
+  {
+    gram::RunReader in(tree_root(), run_of(11, {0}), {"empty", "ok"});
+    EXPECT_FALSE(in.finish());
+    EXPECT_EQ(in.fault_path(), tree_root() + "chr11/ok.csv");
+  }
+  gram::RunReader in(tree_root(), des, {"ok", "ok"});
   EXPECT_TRUE(in.read(panel.data(), 2, 3));
   EXPECT_TRUE(in.finish());
 }

@@ -1,4 +1,6 @@
+#include "gram_io.h"
 #include "gram_readers.h"
+#include "layout.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +29,42 @@ std::string run_reader(Reader reader, const std::string& tag, const std::string&
   return testing::internal::GetCapturedStdout();
 }
 
+std::vector<std::string> des_paths;
+
 void reset_sites() {
   start_coord = 0;
   mean_vector.clear();
   sd_vector.clear();
+  des_paths.clear();
+}
+
+// Announces and counts a descriptives file, as the programs do first.
+std::string run_des(const std::string& tag, const std::string& bytes, std::string* path_out = nullptr) {
+  std::string path;
+  std::string printed = run_reader(read_mean_sd, tag, bytes, &path);
+  des_paths.push_back(path);
+  if (path_out) *path_out = path;
+  return printed;
+}
+
+// The values of the files counted so far, read as the sums read them.
+void read_values() {
+  gram::RunDescriptives des;
+  des.paths = des_paths;
+  long prev = 0;
+  start_coord = 0;
+  for (const std::string& p : des_paths) {
+    read_mean_sd(p.c_str());
+    des.sites.push_back(start_coord - prev);
+    prev = start_coord;
+  }
+  const size_t n = static_cast<size_t>(start_coord);
+  mean_vector.assign(n, -1.0);
+  sd_vector.assign(n, -1.0);
+  gram::DesReader in(des);
+  ASSERT_TRUE(in.read(mean_vector.data(), sd_vector.data(), n));
+  double extra_m, extra_s;
+  EXPECT_FALSE(in.read(&extra_m, &extra_s, 1));
 }
 
 }  // namespace
@@ -51,33 +85,39 @@ TEST(Fields, CutByNumberOfCommas) {
 }
 
 TEST(Fields, ValuesReadAsAtof) {
-  EXPECT_EQ(cpg_value("1234,0.75"), 0.75);
-  EXPECT_EQ(cpg_value("1234,0.75,12"), 0.75);
-  EXPECT_EQ(cpg_value("1234,NA"), 0.0);
-  EXPECT_EQ(cpg_value("1234,0.5\r"), 0.5);
-  EXPECT_EQ(cpg_value("1234, 2e-3x,7"), 0.002);
-  EXPECT_TRUE(std::isnan(cpg_value("1,nan")));
-  EXPECT_EQ(cpg_value("0.125"), 0.125);  // no comma: whole line
+  EXPECT_EQ(layout::meth_value("1234,0.75"), 0.75);
+  EXPECT_EQ(layout::meth_value("1234,0.75,12"), 0.75);
+  EXPECT_EQ(layout::meth_value("1234,NA"), 0.0);
+  EXPECT_EQ(layout::meth_value("1234,0.5\r"), 0.5);
+  EXPECT_EQ(layout::meth_value("1234, 2e-3x,7"), 0.002);
+  EXPECT_TRUE(std::isnan(layout::meth_value("1,nan")));
+  EXPECT_EQ(layout::meth_value("0.125"), 0.125);  // no comma: whole line
 }
 
 TEST(ReadMeanSd, FinalLineFeedDoesNotCount) {
   reset_sites();
-  std::string printed = run_reader(read_mean_sd, "des_lf", "h\n1,0.5,0.1\n2,0.25,0.2\n");
+  std::string printed = run_des("des_lf", "h\n1,0.5,0.1\n2,0.25,0.2\n");
   EXPECT_EQ(start_coord, 2);
   reset_sites();
   std::string path;
-  printed = run_reader(read_mean_sd, "des_nolf", "h\n1,0.5,0.1\n2,0.25,0.2", &path);
+  printed = run_des("des_nolf", "h\n1,0.5,0.1\n2,0.25,0.2", &path);
   EXPECT_EQ(start_coord, 2);
   EXPECT_EQ(printed, "file named " + path + "  is read \n");
+  testing::internal::CaptureStdout();
+  read_values();
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ(mean_vector[1], 0.25);
   EXPECT_EQ(sd_vector[1], 0.2);
 }
 
 TEST(ReadMeanSd, FilesLieEndToEnd) {
   reset_sites();
-  run_reader(read_mean_sd, "des_a", "h\n1,1,10\n2,2,20\n3,3,30\n");
-  run_reader(read_mean_sd, "des_b", "h\n1,4,40\n2,5,50\n");
+  run_des("des_a", "h\n1,1,10\n2,2,20\n3,3,30\n");
+  run_des("des_b", "h\n1,4,40\n2,5,50\n");
   EXPECT_EQ(start_coord, 5);
+  testing::internal::CaptureStdout();
+  read_values();
+  testing::internal::GetCapturedStdout();
   ASSERT_EQ(mean_vector.size(), 5u);
   EXPECT_EQ(mean_vector[3], 4.0);
   EXPECT_EQ(sd_vector[4], 50.0);
@@ -88,8 +128,11 @@ TEST(ReadMeanSd, EmptyLinesAndOddFields) {
   // Inner empty line: a site of mean 0 and SD 0. One comma: mean after it,
   // SD before it. Two final line feeds: the empty line before the last is a
   // site.
-  run_reader(read_mean_sd, "des_odd", "h\n1,0.5,0.1\n\n100,0.5\n7,0.3,0.2,9,9\n\n");
+  run_des("des_odd", "h\n1,0.5,0.1\n\n100,0.5\n7,0.3,0.2,9,9\n\n");
   ASSERT_EQ(start_coord, 5);
+  testing::internal::CaptureStdout();
+  read_values();
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ(mean_vector[1], 0.0);
   EXPECT_EQ(sd_vector[1], 0.0);
   EXPECT_EQ(mean_vector[2], 0.5);
@@ -100,10 +143,13 @@ TEST(ReadMeanSd, EmptyLinesAndOddFields) {
 
 TEST(ReadMeanSd, HeaderAloneOrEmptyAddsNothing) {
   reset_sites();
-  run_reader(read_mean_sd, "des_h", "header\n");
-  run_reader(read_mean_sd, "des_h2", "header");
-  run_reader(read_mean_sd, "des_e", "");
+  run_des("des_h", "header\n");
+  run_des("des_h2", "header");
+  run_des("des_e", "");
   EXPECT_EQ(start_coord, 0);
+  testing::internal::CaptureStdout();
+  read_values();
+  testing::internal::GetCapturedStdout();
   EXPECT_TRUE(mean_vector.empty());
 }
 
