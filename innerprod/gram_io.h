@@ -6,6 +6,7 @@
 #include "instep.h"
 #include "linereader.h"
 #include "matrix.h"
+#include "outfile.h"
 
 #include <ctime>
 #include <string>
@@ -36,8 +37,10 @@ void write_block(const std::string& path, const Matrix& m);
 // The two blocks of a run (centred, standardized), each written as above;
 // both are written out before either is moved into place, so a failure
 // leaves earlier files of both names as they were.
+// Files of `others`, written and flushed by the caller, are moved into place
+// first, after both blocks are written out.
 void write_block_pair(const std::string& path1, const Matrix& m1, const std::string& path2,
-                      const Matrix& m2);
+                      const Matrix& m2, const std::vector<OutFile*>& others = {});
 
 // The descriptives files of a run of chromosomes, in ascending order: each
 // chromosome's file path and number of sites. read_run_descriptives announces
@@ -92,11 +95,13 @@ class RunReader {
   bool finish();
   // The file of the fault, after read() or finish() returned false.
   const std::string& fault_path() const { return fault_; }
+  // Its message, as far as the reading in step knows it.
+  const std::string& fault_message() const { return fault_msg_; }
 
  private:
   bool open_chromosome();
   bool close_chromosome();
-  bool fail(size_t j);
+  bool fail(size_t j, bool long_file = false);
 
   const std::string meth_prefix_;
   const RunDescriptives des_;
@@ -105,13 +110,19 @@ class RunReader {
   size_t q_ = 0;
   long pos_ = 0;
   bool open_ = false, failed_ = false;
-  std::string fault_;
+  std::string fault_, fault_msg_;
 };
+
+// True when every path is a regular file (or does not exist): files that can
+// be read a second time to report a fault in file order.
+bool all_rereadable(const std::vector<std::string>& paths);
 
 // Refuses, with a message and status 255, methylation files that are not
 // regular files when more of them must be read at once than may be open
 // (they could not be reopened where they stopped).
-void require_regular_if_grouped(const std::vector<std::string>& paths, size_t at_once);
+// `max_open` 0 takes InStep::default_max_open().
+void require_regular_if_grouped(const std::vector<std::string>& paths, size_t at_once,
+                                size_t max_open = 0);
 
 // "file named <path>  is read  \n" and a flush: the line printed after each
 // methylation file of a block.

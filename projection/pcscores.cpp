@@ -12,6 +12,7 @@
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "score_inputs.h"
 #include "score_kernel.h"
 #include "sysutil.h"
@@ -30,10 +31,9 @@ void say(const std::string& s) {
   std::fflush(stdout);
 }
 
-[[noreturn]] void usage() {
-  die("usage: pcscores <methylation prefix> <sample-list file> <descriptives prefix> <results prefix> "
-      "<label> <std|cen> <K> <first chromosome> <last chromosome> <output file>\n");
-}
+const std::string kUsage =
+    "usage: pcscores <methylation prefix> <sample-list file> <descriptives prefix> <results prefix> "
+    "<label> <std|cen> <components K >= 1> <first chromosome> <last chromosome> <output file>\n";
 
 long arg_int(const char* s) { return num::parse_int(s, s + std::strlen(s)); }
 
@@ -152,7 +152,8 @@ size_t add_chromosome(const Run& run, long chr, std::vector<double>& acc) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 11) usage();
+  start_program(argc, argv);
+  require_arguments(argc, argv, kUsage);
   Run run;
   run.meth_prefix = argv[1];
   const std::string list_path = argv[2];
@@ -160,15 +161,19 @@ int main(int argc, char** argv) {
   const std::string results = std::string(argv[4]) + argv[5];
   run.loadings_prefix = std::string(argv[4]) + "loadings/" + argv[5];
   const std::string mode = argv[6];
-  if (mode != "std" && mode != "cen") usage();
+  if (mode != "std" && mode != "cen")
+    die_argument("pcscores: argument 6 <std|cen> is \"" + mode + "\", neither std nor cen", kUsage);
   run.standardized = mode == "std";
   const long K = arg_int(argv[7]);
-  if (K < 1) usage();
+  if (K < 1)
+    die_argument(std::string("pcscores: argument 7 <components K >= 1> is \"") + argv[7] + "\", below 1",
+                 kUsage);
   run.K = static_cast<size_t>(K);
   const long first = arg_int(argv[8]), last = arg_int(argv[9]);
   if (last < first)
-    die("last chromosome " + std::to_string(last) + " is below the first chromosome " +
-        std::to_string(first) + "\n");
+    die_argument(std::string("pcscores: argument 9 <last chromosome> is \"") + argv[9] +
+                     "\", below the first chromosome " + std::to_string(first),
+                 kUsage);
   const std::string out_path = argv[10];
 
   say(" Scores on the first " + std::to_string(K) + " principal components (" + mode + ") \n");
