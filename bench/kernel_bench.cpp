@@ -33,7 +33,7 @@ const kbench::Peak* peak_of(gram::Isa isa) {
     case gram::Isa::sse2: return &kbench::peak_sse2;
     case gram::Isa::avx2: return &kbench::peak_avx2;
     case gram::Isa::avx512: return &kbench::peak_avx512;
-    case gram::Isa::avx512_256: return &kbench::peak_avx512_256;
+    case gram::Isa::avx512vl: return &kbench::peak_avx512vl;
   }
   return nullptr;
 }
@@ -146,7 +146,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   std::vector<gram::Isa> isas;
   for (gram::Isa isa :
-       {gram::Isa::sse2, gram::Isa::avx2, gram::Isa::avx512, gram::Isa::avx512_256})
+       {gram::Isa::sse2, gram::Isa::avx2, gram::Isa::avx512, gram::Isa::avx512vl})
     if (gram::isa_available(isa)) isas.push_back(isa);
   for (gram::Isa isa : isas)
     benchmark::RegisterBenchmark((std::string("peak/") + gram::isa_name(isa)).c_str(), bm_peak, isa);

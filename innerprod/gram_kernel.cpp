@@ -1,6 +1,6 @@
 // Tiling driver of the accumulation kernel and the run-time choice of the
 // instruction set. Compiled for baseline x86-64; the vector code lives in
-// gram_kernel_{sse2,avx2,avx512,avx512_256}.cpp.
+// gram_kernel_{sse2,avx2,avx512,avx512vl}.cpp.
 //
 // Blocking, per call: the sites in passes of equal length, at most ks.kc
 // each; per pass, y is packed into site-major panels (versions may read
@@ -177,9 +177,9 @@ const KernelSet* kernel_set(Isa isa) {
     case Isa::avx512:
       if (__builtin_cpu_supports("avx512f")) return &detail::kernels_avx512;
       return nullptr;
-    case Isa::avx512_256:
+    case Isa::avx512vl:
       if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
-        return &detail::kernels_avx512_256;
+        return &detail::kernels_avx512vl;
       return nullptr;
     case Isa::avx2:
       if (__builtin_cpu_supports("avx2")) return &detail::kernels_avx2;
@@ -194,7 +194,7 @@ const KernelSet* kernel_set(Isa isa) {
 
 // Whether this processor runs 512-bit operations as two 256-bit halves:
 // AMD family 19h (the first of its processors with AVX-512). There the
-// 256-bit AVX-512 version is faster (see gram_kernel_avx512_256.cpp).
+// 256-bit AVX-512 version is faster (see gram_kernel_avx512vl.cpp).
 bool halved_512() {
 #if defined(__x86_64__)
   unsigned eax, ebx, ecx, edx;
@@ -211,7 +211,7 @@ bool halved_512() {
 
 const KernelSet* best_set() {
   static const KernelSet* const best = [] {
-    const Isa wide = halved_512() ? Isa::avx512_256 : Isa::avx512;
+    const Isa wide = halved_512() ? Isa::avx512vl : Isa::avx512;
     for (Isa isa : {wide, Isa::avx512, Isa::avx2, Isa::sse2})
       if (const KernelSet* ks = kernel_set(isa)) return ks;
     return static_cast<const KernelSet*>(nullptr);
@@ -241,7 +241,7 @@ const char* isa_name(Isa isa) {
     case Isa::sse2: return "sse2";
     case Isa::avx2: return "avx2";
     case Isa::avx512: return "avx512";
-    case Isa::avx512_256: return "avx512_256";
+    case Isa::avx512vl: return "avx512vl";
   }
   return "?";
 }

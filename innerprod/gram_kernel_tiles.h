@@ -45,6 +45,6 @@ struct KernelSet {
 extern const KernelSet kernels_sse2;
 extern const KernelSet kernels_avx2;
 extern const KernelSet kernels_avx512;
-extern const KernelSet kernels_avx512_256;
+extern const KernelSet kernels_avx512vl;
 
 }  // namespace gram::detail

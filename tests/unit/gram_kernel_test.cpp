@@ -20,7 +20,7 @@ using gram::Isa;
 
 std::vector<Isa> available_isas() {
   std::vector<Isa> out;
-  for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512, Isa::avx512_256})
+  for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512, Isa::avx512vl})
     if (gram::isa_available(isa)) out.push_back(isa);
   return out;
 }
@@ -221,7 +221,7 @@ TEST(GramKernel, DispatchPicksTheWidestAvailable) {
     // The 512-bit version, or its 256-bit form where the processor halves
     // 512-bit operations (and has AVX-512VL).
     EXPECT_TRUE(chosen == "avx512" ||
-                (chosen == "avx512_256" && gram::isa_available(Isa::avx512_256)))
+                (chosen == "avx512vl" && gram::isa_available(Isa::avx512vl)))
         << chosen;
   } else if (gram::isa_available(Isa::avx2)) {
     EXPECT_EQ(chosen, "avx2");

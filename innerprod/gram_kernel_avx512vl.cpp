@@ -35,5 +35,5 @@ struct Avx512Ymm {
 }  // namespace
 
 namespace gram::detail {
-const KernelSet kernels_avx512_256 = make_kernel_set<Avx512Ymm>("avx512_256");
+const KernelSet kernels_avx512vl = make_kernel_set<Avx512Ymm>("avx512vl");
 }

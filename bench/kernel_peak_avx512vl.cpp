@@ -14,4 +14,4 @@ struct Avx512Ymm {
 }  // namespace
 
 // 16 accumulators + 8 multipliers + 2 operands of the 32 ymm registers (AVX-512VL).
-const kbench::Peak kbench::peak_avx512_256 = {16 * 4, &peak_loop<Avx512Ymm, 16, 8>};
+const kbench::Peak kbench::peak_avx512vl = {16 * 4, &peak_loop<Avx512Ymm, 16, 8>};
