@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 #include <xmmintrin.h>
 
@@ -219,14 +220,74 @@ const KernelSet* best_set() {
   return best;
 }
 
+// Where the processor halves 512-bit operations, the 512-bit version as
+// the alternative to the 256-bit one. The 256-bit version issues twice the
+// instructions per cell; it is the faster while the core is the thread's
+// own, but loses its lead, and at small blocks falls behind, when another
+// hardware thread shares the core's front end (bench_kernel under load: its
+// peak fell to 80% of the 512-bit peak, against 95% on a quiet machine).
+const KernelSet* alternative_set() {
+  static const KernelSet* const alt = [] {
+    const KernelSet* best = best_set();
+    const KernelSet* zmm = kernel_set(Isa::avx512);
+    return best != nullptr && best == kernel_set(Isa::avx512vl) && zmm != nullptr
+               ? zmm
+               : static_cast<const KernelSet*>(nullptr);
+  }();
+  return alt;
+}
+
+double thread_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// Runs the faster of two versions, measured on the calls themselves: each
+// version's processor time per cell-update is kept as a moving average, the
+// faster runs, and every kTrial-th call runs the other, so the choice
+// follows the load on the core. Both give the same bits, so the choice
+// changes only the speed. Calls of fewer than kTimedCells cell-updates run
+// the current choice untimed.
+void run_adaptive(const KernelSet* const (&sets)[2], const double* x, size_t ldx, const double* y,
+                  size_t ldy, size_t n_sites, size_t m, size_t n, double* acc, size_t ldc,
+                  bool lower) {
+  constexpr unsigned kTrial = 16;
+  constexpr double kTimedCells = 1e6;
+  struct Choice {
+    double cost[2] = {0.0, 0.0};  // seconds per cell-update; 0 = not measured yet
+    unsigned calls = 0;
+    int current = 0;
+  };
+  thread_local Choice ch;
+  const double cells = (lower ? 0.5 * double(m) * double(n + 1) : double(m) * double(n)) *
+                       double(n_sites);
+  if (cells < kTimedCells) {
+    run(*sets[ch.current], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+    return;
+  }
+  const int other = 1 - ch.current;
+  const int use = ch.cost[other] == 0.0 || ++ch.calls % kTrial == 0 ? other : ch.current;
+  const double t0 = thread_seconds();
+  run(*sets[use], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  const double c = (thread_seconds() - t0) / cells;
+  ch.cost[use] = ch.cost[use] == 0.0 ? c : 0.75 * ch.cost[use] + 0.25 * c;
+  if (ch.cost[0] > 0.0 && ch.cost[1] > 0.0) ch.current = ch.cost[1] < ch.cost[0] ? 1 : 0;
+}
+
 }  // namespace
 
 void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
                 size_t m, size_t n, double* acc, size_t ldc, bool lower) {
-  if (const KernelSet* ks = best_set())
-    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  else
+  const KernelSet* ks = best_set();
+  if (ks == nullptr) {
     accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  } else if (const KernelSet* alt = alternative_set()) {
+    const KernelSet* const sets[2] = {ks, alt};
+    run_adaptive(sets, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  } else {
+    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  }
 }
 
 const char* kernel_isa() {

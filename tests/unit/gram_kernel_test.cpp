@@ -214,6 +214,26 @@ TEST(GramKernel, ExactnessIsObservable) {
   }
 }
 
+// accumulate() over many calls into the same acc, as the programs use it
+// (where two versions are measured against each other, the calls switch
+// between them): the plain loop's bits after every call.
+TEST(GramKernel, DispatchedKernelOverManyCalls) {
+  std::mt19937_64 rng(6);
+  const size_t n = 100, sites = 120, ld = n + 1;
+  std::vector<double> want(n * ld), got;
+  for (double& v : want) v = random_value(rng);
+  got = want;
+  for (int call = 0; call < 40; ++call) {
+    const bool lower = call % 2 == 0;
+    std::vector<double> x = panel(rng, sites, n, ld);
+    std::vector<double> y = lower ? x : panel(rng, sites, n, ld);
+    gram::accumulate_ref(x.data(), ld, y.data(), ld, sites, n, n, want.data(), ld, lower);
+    gram::accumulate(x.data(), ld, lower ? x.data() : y.data(), ld, sites, n, n, got.data(), ld,
+                     lower);
+    ASSERT_TRUE(same_bits(want, got, ld)) << "call " << call;
+  }
+}
+
 TEST(GramKernel, DispatchPicksTheWidestAvailable) {
   EXPECT_TRUE(gram::isa_available(Isa::sse2));
   const std::string chosen = gram::kernel_isa();
