@@ -195,7 +195,8 @@ const KernelSet* kernel_set(Isa isa) {
 
 // Whether this processor runs 512-bit operations as two 256-bit halves:
 // AMD family 19h (the first of its processors with AVX-512). There the
-// 256-bit AVX-512 version is faster (see gram_kernel_avx512vl.cpp).
+// 256-bit AVX-512 version is preferred (see gram_kernel_avx512vl.cpp), with
+// the 512-bit one measured against it on the calls (run_adaptive).
 bool halved_512() {
 #if defined(__x86_64__)
   unsigned eax, ebx, ecx, edx;
