@@ -7,9 +7,11 @@
 // Each kernel call covers one panel of an m x m block, as many sites as the
 // programs put in one call (gram::chunk_sites: about 2 MB of values per
 // sample block, so the panel is cache-resident as it is there; full: two
-// different sample blocks; lower: one block, lower triangle). At the end
-// a table gives each kernel's rate as a share of the chosen version's peak
-// and as a multiple of the plain loop (medians when run with repetitions).
+// different sample blocks, m = 100, 200, 500; lower: one block, lower
+// triangle, x and y the same panel, m = 100 ... 1500 as for the whole
+// matrix), summing into the same acc call after call. At the end a table
+// gives each kernel's rate as a share of the peak and as a multiple of the
+// plain loop (medians when run with repetitions).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -31,6 +33,7 @@ const kbench::Peak* peak_of(gram::Isa isa) {
     case gram::Isa::sse2: return &kbench::peak_sse2;
     case gram::Isa::avx2: return &kbench::peak_avx2;
     case gram::Isa::avx512: return &kbench::peak_avx512;
+    case gram::Isa::avx512vl: return &kbench::peak_avx512vl;
   }
   return nullptr;
 }
@@ -103,10 +106,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
       auto p = v.find("peak/" + isa);
       return p == v.end() ? 0.0 : p->second;
     };
-    const double peak = peak_for(gram::kernel_isa());
+    // accumulate/ is measured against the highest peak of the run (the
+    // machine's limit for this arithmetic), isa/<version>/ against its own.
+    double peak = 0.0;
+    for (auto& [k, x] : v)
+      if (k.rfind("peak/", 0) == 0 && x > peak) peak = x;
     if (peak == 0.0) return;
-    std::printf("\nchosen version: %s; rates are %s; \"of peak\" is against peak/<version>\n",
-                gram::kernel_isa(), median_.empty() ? "single runs" : "medians");
+    std::printf(
+        "\nchosen version: %s; rates are %s; \"of peak\": accumulate/ against the highest\n"
+        "peak/ of the run, isa/<version>/ against peak/<version>\n",
+        gram::kernel_isa(), median_.empty() ? "single runs" : "medians");
     std::printf("%-28s %14s %9s %9s\n", "benchmark", "cell-updates/s", "of peak", "x ref");
     for (auto& [k, x] : v) {
       // "accumulate/100/lower" and "isa/avx2/100/lower" compare with
@@ -136,23 +145,28 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   std::vector<gram::Isa> isas;
-  for (gram::Isa isa : {gram::Isa::sse2, gram::Isa::avx2, gram::Isa::avx512})
+  for (gram::Isa isa :
+       {gram::Isa::sse2, gram::Isa::avx2, gram::Isa::avx512, gram::Isa::avx512vl})
     if (gram::isa_available(isa)) isas.push_back(isa);
   for (gram::Isa isa : isas)
     benchmark::RegisterBenchmark((std::string("peak/") + gram::isa_name(isa)).c_str(), bm_peak, isa);
-  for (size_t m : {100, 200, 500})
-    for (bool lower : {false, true}) {
-      const std::string shape = std::to_string(m) + (lower ? "/lower" : "/full");
-      benchmark::RegisterBenchmark(("ref/" + shape).c_str(), bm_kernel, -1, m, lower)
+  // Blocks of two sample sets (crossgram) and the lower triangle of one
+  // (selfgram, and the whole matrix up to 1500 samples).
+  std::vector<std::pair<size_t, bool>> shapes;
+  for (size_t m : {100, 200, 500}) shapes.push_back({m, false});
+  for (size_t m : {100, 200, 500, 1000, 1500}) shapes.push_back({m, true});
+  for (auto [m, lower] : shapes) {
+    const std::string shape = std::to_string(m) + (lower ? "/lower" : "/full");
+    benchmark::RegisterBenchmark(("ref/" + shape).c_str(), bm_kernel, -1, m, lower)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("accumulate/" + shape).c_str(), bm_kernel, -2, m, lower)
+        ->Unit(benchmark::kMillisecond);
+    for (gram::Isa isa : isas)
+      benchmark::RegisterBenchmark(
+          (std::string("isa/") + gram::isa_name(isa) + "/" + shape).c_str(), bm_kernel,
+          int(isa), m, lower)
           ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("accumulate/" + shape).c_str(), bm_kernel, -2, m, lower)
-          ->Unit(benchmark::kMillisecond);
-      for (gram::Isa isa : isas)
-        benchmark::RegisterBenchmark(
-            (std::string("isa/") + gram::isa_name(isa) + "/" + shape).c_str(), bm_kernel,
-            int(isa), m, lower)
-            ->Unit(benchmark::kMillisecond);
-    }
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;

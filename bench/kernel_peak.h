@@ -48,5 +48,5 @@ struct Peak {
   size_t cells_per_round;
   double (*run)(size_t rounds);
 };
-extern const Peak peak_sse2, peak_avx2, peak_avx512;
+extern const Peak peak_sse2, peak_avx2, peak_avx512, peak_avx512vl;
 }  // namespace kbench

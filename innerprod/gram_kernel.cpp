@@ -1,28 +1,37 @@
 // Tiling driver of the accumulation kernel and the run-time choice of the
 // instruction set. Compiled for baseline x86-64; the vector code lives in
-// gram_kernel_{sse2,avx2,avx512}.cpp.
+// gram_kernel_{sse2,avx2,avx512,avx512vl}.cpp.
 //
-// Blocking, per call: sites in chunks of kKc; per chunk, y is packed into
-// panels of nr columns (about 0.5 MB for 500 samples; blocks of up to 128
-// samples skip the copy and read y in place); then for each block of rows
-// (kMc rows, their x values stay in L2), for each y panel (stays in L1), for
-// each run of mr rows: one micro-kernel call updates an mr x nr tile of acc
-// over the chunk's sites. The mr row values of a site are contiguous in x
-// already, so the micro-kernel reads them in place (in the lower triangle of
-// a packed y, from the pack, which holds the same values). Each cell sees its
-// sites in ascending order, one product and one add per site, with its sum
-// carried in acc from chunk to chunk: the result is that of accumulate_ref,
-// bit for bit.
+// Blocking, per call: the sites in passes of equal length, at most ks.kc
+// each; per pass, y is packed into site-major panels (versions may read
+// short rows of y in place instead, see in_place_bytes); then for each block
+// of rows (kMc rows, their x values stay in L2), for each y panel, for each
+// run of mr rows: one micro-kernel call updates an mr x nr tile of acc over
+// the pass's sites. The mr row values of a site are contiguous in x already,
+// so the micro-kernel reads them in place (in the lower triangle of a packed
+// y, from the pack, which holds the same values). Each cell sees its sites
+// in ascending order, one product and one add per site, with its sum carried
+// in acc from pass to pass and call to call: the result is that of
+// accumulate_ref, bit for bit.
 //
-// No software prefetch: the programs call this on a panel of about 2 MB that
-// they have just centred or standardized, so its values come from L2/L3 and
-// the hardware prefetcher keeps up; prefetch instructions only took issue
-// slots (bench_kernel: 5-10 points of peak at 100 samples, none gained at 500).
+// Software prefetch only for acc: while a tile runs, the cells of the next
+// tile down the same panel are fetched (for 1000 samples and more acc is
+// 8 MB and up, and a tile's rows lie a row stride apart, which the hardware
+// prefetcher does not follow). The panels are not prefetched: the programs
+// call this on about 2 MB they have just centred or standardized, so their
+// values come from L2/L3 in sequence and the hardware keeps up (prefetching
+// them cost 5-10 points of peak at 100 samples).
 #include "gram_kernel.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <vector>
+#include <xmmintrin.h>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "gram_kernel_tiles.h"
 
@@ -32,10 +41,8 @@ namespace {
 
 using detail::KernelSet;
 
-constexpr size_t kKc = 128;  // sites per packed chunk
 constexpr size_t kMc = 384;  // rows per block (a multiple of every version's mr)
 constexpr size_t kMaxMr = 16, kMaxNr = 32;  // bounds of every version's tile
-constexpr size_t kInPlaceBytes = 1024;       // longest y row read without packing
 
 size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
 
@@ -66,21 +73,29 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
   // only the columns after the last whole panel copied into a zero-padded
   // edge panel; longer rows are packed, as a site's panel then lies on a page
   // of its own. In the lower triangle of a packed y (x == y), the row values
-  // are read from the pack (already in cache), the R rows of a tile being a
-  // slice of one y panel. Otherwise they are read in place from x.
-  const bool in_place = ldy * sizeof(double) <= kInPlaceBytes;
-  const bool shared = !in_place && lower && x == y && ldx == ldy && nr % mr == 0;
-  const size_t kc_max = n_sites < kKc ? n_sites : kKc;
+  // are read from the pack (already in cache): the panels are then pw
+  // columns wide, a multiple of both the tile width and the rows of a tile,
+  // so that a run of mr rows is a slice of one panel. Otherwise they are read
+  // in place from x.
+  const bool in_place = ldy * sizeof(double) <= ks.in_place_bytes;
+  const bool shared = !in_place && lower && x == y && ldx == ldy;
+  size_t pw = nr;
+  if (shared)
+    while (pw % mr != 0) pw += nr;
+  // The call's sites in pieces of equal length, at most ks.kc each (no short
+  // last piece that would cost a pass over acc for a few sites).
+  const size_t pieces = ceil_div(n_sites, ks.kc);
+  const size_t kc_max = ceil_div(n_sites, pieces);
   const size_t n_full = in_place ? n / nr * nr : 0;  // columns read in place
-  double* yp = workspace(ceil_div(n - n_full, nr) * nr * kc_max);
+  double* yp = workspace((in_place ? nr : ceil_div(n, pw) * pw) * kc_max);
   const size_t edge = n - n_full;  // columns of the edge panel when in place
   if (in_place && edge > 0) std::fill(yp, yp + kc_max * nr, 0.0);
   double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
-  for (size_t k0 = 0; k0 < n_sites; k0 += kKc) {
-    const size_t kc = n_sites - k0 < kKc ? n_sites - k0 : kKc;
+  for (size_t k0 = 0; k0 < n_sites; k0 += kc_max) {
+    const size_t kc = n_sites - k0 < kc_max ? n_sites - k0 : kc_max;
     if (!in_place) {
-      ks.pack(y + k0 * ldy, ldy, kc, n, nr, yp);
+      ks.pack(y + k0 * ldy, ldy, kc, n, pw, yp);
     } else if (edge > 0) {  // its padding stays zero from call start
       for (size_t k = 0; k < kc; ++k)
         for (size_t c = 0; c < edge; ++c) yp[k * nr + c] = y[(k0 + k) * ldy + n_full + c];
@@ -90,8 +105,18 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
       // Tiles entirely above the diagonal (j0 > i for every row) are skipped.
       const size_t jend = lower ? iend : n;
       for (size_t j0 = 0; j0 < jend; j0 += nr) {
-        const double* ypan = j0 < n_full ? y + k0 * ldy + j0 : yp + ((j0 - n_full) / nr) * nr * kc;
-        const size_t ys = j0 < n_full ? ldy : nr;
+        const double* ypan;
+        size_t ys;
+        if (j0 < n_full) {
+          ypan = y + k0 * ldy + j0;
+          ys = ldy;
+        } else if (in_place) {
+          ypan = yp;
+          ys = nr;
+        } else {
+          ypan = yp + j0 / pw * pw * kc + j0 % pw;
+          ys = pw;
+        }
         const size_t cols = n - j0 < nr ? n - j0 : nr;
         size_t i0 = ic;
         if (lower && j0 > i0) i0 += (j0 - i0) / mr * mr;  // first row panel reaching j0
@@ -100,8 +125,8 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           const double* xpan;
           size_t xs;
           if (shared) {
-            xpan = yp + (i0 / nr) * nr * kc + i0 % nr;
-            xs = nr;
+            xpan = yp + i0 / pw * pw * kc + i0 % pw;
+            xs = pw;
           } else {
             xpan = x + k0 * ldx + i0;
             xs = ldx;
@@ -113,6 +138,14 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           const size_t idx = (rows - 1) * ks.nv + (nv - 1);  // the R x V micro-kernel
           const detail::MicroKernel kern = ks.table[idx];
           double* c = acc + i0 * ldc + j0;
+          if (i0 + mr < iend) {  // the next tile's cells, while this one runs
+            const size_t nrows = iend - i0 - mr < mr ? iend - i0 - mr : mr;
+            const char* p = reinterpret_cast<const char*>(c + mr * ldc);
+            for (size_t r = 0; r < nrows; ++r, p += ldc * sizeof(double)) {
+              _mm_prefetch(p, _MM_HINT_T0);
+              _mm_prefetch(p + cols * sizeof(double) - 1, _MM_HINT_T0);
+            }
+          }
           const bool crosses = lower && j0 + span - 1 > i0;
           if (span == nv * w && !crosses) {
             kern(kc, xpan, xs, ypan, ys, c, ldc);
@@ -145,6 +178,10 @@ const KernelSet* kernel_set(Isa isa) {
     case Isa::avx512:
       if (__builtin_cpu_supports("avx512f")) return &detail::kernels_avx512;
       return nullptr;
+    case Isa::avx512vl:
+      if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+        return &detail::kernels_avx512vl;
+      return nullptr;
     case Isa::avx2:
       if (__builtin_cpu_supports("avx2")) return &detail::kernels_avx2;
       return nullptr;
@@ -156,23 +193,102 @@ const KernelSet* kernel_set(Isa isa) {
   return nullptr;
 }
 
+// Whether this processor runs 512-bit operations as two 256-bit halves:
+// AMD family 19h (the first of its processors with AVX-512). There the
+// 256-bit AVX-512 version is preferred (see gram_kernel_avx512vl.cpp), with
+// the 512-bit one measured against it on the calls (run_adaptive).
+bool halved_512() {
+#if defined(__x86_64__)
+  unsigned eax, ebx, ecx, edx;
+  if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
+  const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
+  if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  const unsigned base = (eax >> 8) & 0xf;
+  const unsigned family = base == 0xf ? base + ((eax >> 20) & 0xff) : base;
+  return family == 0x19;
+#else
+  return false;
+#endif
+}
+
 const KernelSet* best_set() {
   static const KernelSet* const best = [] {
-    for (Isa isa : {Isa::avx512, Isa::avx2, Isa::sse2})
+    const Isa wide = halved_512() ? Isa::avx512vl : Isa::avx512;
+    for (Isa isa : {wide, Isa::avx512, Isa::avx2, Isa::sse2})
       if (const KernelSet* ks = kernel_set(isa)) return ks;
     return static_cast<const KernelSet*>(nullptr);
   }();
   return best;
 }
 
+// Where the processor halves 512-bit operations, the 512-bit version as
+// the alternative to the 256-bit one. The 256-bit version issues twice the
+// instructions per cell; it is the faster while the core is the thread's
+// own, but loses its lead, and at small blocks falls behind, when another
+// hardware thread shares the core's front end (bench_kernel under load: its
+// peak fell to 80% of the 512-bit peak, against 95% on a quiet machine).
+const KernelSet* alternative_set() {
+  static const KernelSet* const alt = [] {
+    const KernelSet* best = best_set();
+    const KernelSet* zmm = kernel_set(Isa::avx512);
+    return best != nullptr && best == kernel_set(Isa::avx512vl) && zmm != nullptr
+               ? zmm
+               : static_cast<const KernelSet*>(nullptr);
+  }();
+  return alt;
+}
+
+double thread_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// Runs the faster of two versions, measured on the calls themselves: each
+// version's processor time per cell-update is kept as a moving average, the
+// faster runs, and every kTrial-th call runs the other, so the choice
+// follows the load on the core. Both give the same bits, so the choice
+// changes only the speed. Calls of fewer than kTimedCells cell-updates run
+// the current choice untimed.
+void run_adaptive(const KernelSet* const (&sets)[2], const double* x, size_t ldx, const double* y,
+                  size_t ldy, size_t n_sites, size_t m, size_t n, double* acc, size_t ldc,
+                  bool lower) {
+  constexpr unsigned kTrial = 16;
+  constexpr double kTimedCells = 1e6;
+  struct Choice {
+    double cost[2] = {0.0, 0.0};  // seconds per cell-update; 0 = not measured yet
+    unsigned calls = 0;
+    int current = 0;
+  };
+  thread_local Choice ch;
+  const double cells = (lower ? 0.5 * double(m) * double(n + 1) : double(m) * double(n)) *
+                       double(n_sites);
+  if (cells < kTimedCells) {
+    run(*sets[ch.current], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+    return;
+  }
+  const int other = 1 - ch.current;
+  const int use = ch.cost[other] == 0.0 || ++ch.calls % kTrial == 0 ? other : ch.current;
+  const double t0 = thread_seconds();
+  run(*sets[use], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  const double c = (thread_seconds() - t0) / cells;
+  ch.cost[use] = ch.cost[use] == 0.0 ? c : 0.75 * ch.cost[use] + 0.25 * c;
+  if (ch.cost[0] > 0.0 && ch.cost[1] > 0.0) ch.current = ch.cost[1] < ch.cost[0] ? 1 : 0;
+}
+
 }  // namespace
 
 void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
                 size_t m, size_t n, double* acc, size_t ldc, bool lower) {
-  if (const KernelSet* ks = best_set())
-    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  else
+  const KernelSet* ks = best_set();
+  if (ks == nullptr) {
     accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  } else if (const KernelSet* alt = alternative_set()) {
+    const KernelSet* const sets[2] = {ks, alt};
+    run_adaptive(sets, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  } else {
+    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  }
 }
 
 const char* kernel_isa() {
@@ -187,6 +303,7 @@ const char* isa_name(Isa isa) {
     case Isa::sse2: return "sse2";
     case Isa::avx2: return "avx2";
     case Isa::avx512: return "avx512";
+    case Isa::avx512vl: return "avx512vl";
   }
   return "?";
 }

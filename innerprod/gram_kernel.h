@@ -30,8 +30,10 @@ void accumulate_ref(const double* x, size_t ldx, const double* y, size_t ldy, si
 const char* kernel_isa();
 
 // Instruction-set versions of the fast kernel. accumulate() runs the widest
-// one this machine supports, chosen once by CPU detection.
-enum class Isa { sse2, avx2, avx512 };
+// one this machine supports, chosen once by CPU detection; avx512vl is the
+// AVX-512 version on 256-bit vectors (needs AVX-512VL), chosen over avx512 on
+// processors whose floating-point units are 256 bits wide.
+enum class Isa { sse2, avx2, avx512, avx512vl };
 bool isa_available(Isa isa);
 const char* isa_name(Isa isa);
 

@@ -9,6 +9,7 @@ struct Avx2 {
   using V = __m256d;
   static constexpr int W = 4, MR = 4, NV = 2;
   static constexpr bool kMasked = true;
+  static constexpr size_t kInPlaceBytes = 1024, kKc = 128;  // see gram_kernel_tiles.h
   using Mask = __m256i;
   static Mask mask(int lanes) {  // first `lanes` lanes: sign bit set where lane < lanes
     return _mm256_cmpgt_epi64(_mm256_set1_epi64x(lanes), _mm256_setr_epi64x(0, 1, 2, 3));

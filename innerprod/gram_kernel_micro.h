@@ -24,12 +24,12 @@ template <class T, int R, int V>
   using Vec = typename T::V;
   for (size_t k = 0; k < kc; ++k) {
     Vec yv[V];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int v = 0; v < V; ++v) yv[v] = T::load(yp + v * W);  // y[k][j0 + v*W ..]
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r) {
       Vec b = T::bcast(xp[r]);  // x[k][i0 + r] in every lane
-#pragma GCC unroll 4
+#pragma GCC unroll 8
       for (int v = 0; v < V; ++v) a[r][v] = T::add(a[r][v], T::mul(b, yv[v]));
     }
     xp += xs;
@@ -45,12 +45,12 @@ void micro_kernel(size_t kc, const double* xp, size_t xs, const double* yp, size
   Vec a[R][V];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int v = 0; v < V; ++v) a[r][v] = T::load(c + r * ldc + v * W);
   add_sites<T, R, V>(kc, xp, xs, yp, ys, a);
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int v = 0; v < V; ++v) T::store(c + r * ldc + v * W, a[r][v]);
 }
 
@@ -65,7 +65,7 @@ void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* y
   Vec a[R][V];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int v = 0; v < V; ++v) {
       size_t lanes = lim[r] > size_t(v * W) ? lim[r] - v * W : 0;
       mk[r][v] = T::mask(lanes < size_t(W) ? int(lanes) : W);
@@ -74,7 +74,7 @@ void micro_kernel_masked(size_t kc, const double* xp, size_t xs, const double* y
   add_sites<T, R, V>(kc, xp, xs, yp, ys, a);
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int v = 0; v < V; ++v) T::store_masked(c + r * ldc + v * W, a[r][v], mk[r][v]);
 }
 
@@ -127,7 +127,7 @@ constexpr gram::detail::KernelSet make_kernel_set(const char* name) {
   const gram::detail::MaskedKernel* masked = nullptr;
   if constexpr (T::kMasked) masked = MakeMasked<T, T::MR * T::NV>::table;
   return {name, size_t(T::MR), size_t(T::NV), size_t(T::W), MakeTable<T, T::MR * T::NV>::table,
-          masked, &pack_panels<T>};
+          masked, &pack_panels<T>, T::kInPlaceBytes, T::kKc};
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ struct Sse2 {
   using V = __m128d;
   static constexpr int W = 2, MR = 4, NV = 2;
   static constexpr bool kMasked = false;
+  static constexpr size_t kInPlaceBytes = 1024, kKc = 128;  // see gram_kernel_tiles.h
   static V load(const double* p) { return _mm_loadu_pd(p); }
   static void store(double* p, V v) { _mm_storeu_pd(p, v); }
   static V bcast(double a) { return _mm_set1_pd(a); }

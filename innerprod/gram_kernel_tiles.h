@@ -37,11 +37,14 @@ struct KernelSet {
   const MicroKernel* table; // table[(R-1)*nv + (V-1)] for R <= mr, V <= nv
   const MaskedKernel* masked;  // same indexing; null when the set has no masked stores
   PackPanels pack;
+  size_t in_place_bytes;    // rows of y up to this long are read in place, not packed
+  size_t kc;                // most sites per pass over the tiles
 };
 
 // Defined in the per-instruction-set units (compiled with their own flags).
 extern const KernelSet kernels_sse2;
 extern const KernelSet kernels_avx2;
 extern const KernelSet kernels_avx512;
+extern const KernelSet kernels_avx512vl;
 
 }  // namespace gram::detail

@@ -5,7 +5,10 @@
 add_library(gramkernel STATIC gram_kernel.cpp gram_kernel_ref.cpp)
 target_include_directories(gramkernel PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  target_sources(gramkernel PRIVATE gram_kernel_sse2.cpp gram_kernel_avx2.cpp gram_kernel_avx512.cpp)
+  target_sources(gramkernel PRIVATE gram_kernel_sse2.cpp gram_kernel_avx2.cpp gram_kernel_avx512.cpp
+                                   gram_kernel_avx512vl.cpp)
   set_source_files_properties(gram_kernel_avx2.cpp PROPERTIES COMPILE_OPTIONS "-mavx2")
   set_source_files_properties(gram_kernel_avx512.cpp PROPERTIES COMPILE_OPTIONS "-mavx512f")
+  set_source_files_properties(gram_kernel_avx512vl.cpp PROPERTIES COMPILE_OPTIONS
+                              "-mavx512f;-mavx512vl")
 endif()

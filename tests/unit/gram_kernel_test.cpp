@@ -20,7 +20,7 @@ using gram::Isa;
 
 std::vector<Isa> available_isas() {
   std::vector<Isa> out;
-  for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512})
+  for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512, Isa::avx512vl})
     if (gram::isa_available(isa)) out.push_back(isa);
   return out;
 }
@@ -155,6 +155,35 @@ TEST(GramKernel, RowLengthsAroundTheInPlaceLimit) {
   }
 }
 
+// Every size up to 33 and around 128, full and triangle, with enough sites
+// that the driver cuts them into several passes: edge tiles on the right and
+// bottom, tiles across the diagonal, and the triangle's shared panels that
+// hold whole row runs as well as whole tiles.
+TEST(GramKernel, OddSizesAcrossPasses) {
+  std::mt19937_64 rng(4);
+  for (size_t m = 1; m <= 33; ++m) {
+    check(rng, {m, m, 261, true});
+    check(rng, {m, 33 - m + 1, 261, false});
+  }
+  for (size_t m : {size_t(127), size_t(128), size_t(129)}) {
+    check(rng, {m, m, 517, true});
+    check(rng, {m, m, 517, false});
+    check(rng, {m, 7, 517, false});
+    check(rng, {5, m, 517, false});
+  }
+}
+
+// The shapes of the whole-matrix program: the lower triangle of n x n, x and
+// y the same panel (few sites for the large ones, to keep the reference short).
+TEST(GramKernel, WholeMatrixTriangles) {
+  std::mt19937_64 rng(5);
+  check(rng, {100, 100, 600, true});
+  check(rng, {200, 200, 300, true});
+  check(rng, {500, 500, 40, true});
+  check(rng, {1000, 1000, 9, true});
+  check(rng, {1500, 1500, 5, true});
+}
+
 TEST(GramKernel, EmptyShapesTouchNothing) {
   std::vector<double> x(8, 1.0), acc(8, 5.0);
   for (Isa isa : available_isas()) {
@@ -185,11 +214,40 @@ TEST(GramKernel, ExactnessIsObservable) {
   }
 }
 
+// accumulate() over many calls into the same acc, as the programs use it
+// (where two versions are measured against each other, the calls switch
+// between them): the plain loop's bits after every call.
+TEST(GramKernel, DispatchedKernelOverManyCalls) {
+  std::mt19937_64 rng(6);
+  const size_t n = 100, sites = 120, ld = n + 1;
+  std::vector<double> want(n * ld), got;
+  for (double& v : want) v = random_value(rng);
+  got = want;
+  for (int call = 0; call < 40; ++call) {
+    const bool lower = call % 2 == 0;
+    std::vector<double> x = panel(rng, sites, n, ld);
+    std::vector<double> y = lower ? x : panel(rng, sites, n, ld);
+    gram::accumulate_ref(x.data(), ld, y.data(), ld, sites, n, n, want.data(), ld, lower);
+    gram::accumulate(x.data(), ld, lower ? x.data() : y.data(), ld, sites, n, n, got.data(), ld,
+                     lower);
+    ASSERT_TRUE(same_bits(want, got, ld)) << "call " << call;
+  }
+}
+
 TEST(GramKernel, DispatchPicksTheWidestAvailable) {
-  std::vector<Isa> isas = available_isas();
-  ASSERT_FALSE(isas.empty());
-  EXPECT_STREQ(gram::kernel_isa(), gram::isa_name(isas.back()));
   EXPECT_TRUE(gram::isa_available(Isa::sse2));
+  const std::string chosen = gram::kernel_isa();
+  if (gram::isa_available(Isa::avx512)) {
+    // The 512-bit version, or its 256-bit form where the processor halves
+    // 512-bit operations (and has AVX-512VL).
+    EXPECT_TRUE(chosen == "avx512" ||
+                (chosen == "avx512vl" && gram::isa_available(Isa::avx512vl)))
+        << chosen;
+  } else if (gram::isa_available(Isa::avx2)) {
+    EXPECT_EQ(chosen, "avx2");
+  } else {
+    EXPECT_EQ(chosen, "sse2");
+  }
 }
 
 }  // namespace
