@@ -76,13 +76,15 @@ stop_cluster() {
   local dir=$1 i
   [ -f "$dir/.slurm_local" ] || die "$dir is not a folder made by slurm_local.sh start"
   export SLURM_CONF=$dir/slurm.conf
-  # Jobs still queued or running, so that no job step outlives slurmd.
+  # Cancel the jobs still queued or running, and wait while they end (a
+  # process that ignores SIGTERM gets SIGKILL after KillWait), so that no job
+  # step outlives slurmd.
   if [ -s "$dir/slurmctld.pid" ] && scontrol ping >/dev/null 2>&1; then
     local ids
     ids=$(squeue -h -o %i 2>/dev/null || true)
     # shellcheck disable=SC2086
     [ -z "$ids" ] || scancel --quiet $ids >/dev/null 2>&1 || true
-    for ((i = 0; i < 100; i++)); do
+    for ((i = 0; i < 200; i++)); do
       [ -z "$(squeue -h -o %i 2>/dev/null)" ] && break
       sleep 0.1
     done
@@ -145,6 +147,8 @@ SelectTypeParameters=CR_Core_Memory
 SchedulerType=sched/backfill
 MpiDefault=none
 ReturnToService=2
+# Seconds from a cancelled job's SIGTERM to its SIGKILL (30 by default).
+KillWait=5
 AccountingStorageType=accounting_storage/none
 JobAcctGatherType=jobacct_gather/none
 JobCompType=jobcomp/filetxt

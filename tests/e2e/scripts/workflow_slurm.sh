@@ -27,9 +27,24 @@ fi
 tmp=$(mktemp -d)
 cluster=
 pgid=
+# Processes still working in $tmp after the cluster stopped: job steps that
+# escaped SLURM's process tracking (Snakemake 7.21 takes a lock in its SIGTERM
+# handler, so a cancelled job's snakemake can hang; proctrack/linuxproc may
+# then lose it).
+leftovers() {
+  local p
+  for p in /proc/[0-9]*; do
+    case $(readlink "$p/cwd" 2>/dev/null) in "$tmp" | "$tmp"/* | "$tmp (deleted)") echo "${p#/proc/}" ;; esac
+  done
+}
 cleanup() {
   [ -n "$pgid" ] && kill -KILL -- "-$pgid" 2>/dev/null || true
   [ -n "$cluster" ] && bash "$src/scripts/slurm_local.sh" stop "$cluster" || true
+  local left
+  cd /
+  left=$(leftovers)
+  # shellcheck disable=SC2086
+  [ -z "$left" ] || kill -KILL $left 2>/dev/null || true
   rm -rf "$tmp"
 }
 trap cleanup EXIT
