@@ -118,7 +118,8 @@ start_cluster() {
     --seed-file="$dir/munge/munged.seed" ||
     die "munged did not start: $(tail -n 3 "$dir/munge/munged.log" 2>/dev/null)"
 
-  read -r ctld_port d_port < <(free_ports)
+  read -r ctld_port d_port < <(free_ports) || true
+  [ -n "${d_port:-}" ] || die "found no free ports (python3 is needed)"
   host=$(hostname -s)
   # "NodeName=<host> CPUs=... RealMemory=..." of this machine.
   node=$(slurmd -C | head -n 1)
