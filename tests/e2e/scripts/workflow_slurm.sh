@@ -61,7 +61,7 @@ eval "$env_line"
 cluster=$(dirname "$SLURM_CONF")
 t_start=$((SECONDS - t0))
 
-"$bin/methgen" --out data --samples 8 --chroms 2 --sites 300 --seed 11 --constant 0.05 >/dev/null
+"$bin/methgen" --out data --samples 8 --chroms 1 --sites 300 --seed 11 --constant 0.05 >/dev/null
 # The SLURM runs call the programs through wrappers that note the SLURM job
 # they run in; the first selfgram job, once there, leaves the temporary a
 # program being killed leaves and waits to be cancelled.
@@ -85,7 +85,7 @@ config() { # out folder, bin folder
   cat <<EOF
 meth_prefix: data/meth/
 samples: data/samples.txt
-chromosomes: "1-2"
+chromosomes: "1"
 n_blocks: 2
 runs: per_chromosome
 K: 3
@@ -123,14 +123,14 @@ if timeout 120 "${slurm_run[@]}" --default-resources runtime=10 slurm_partition=
   cat mem1.log; echo "FAIL: a run whose jobs exceed the partition's memory limit was not refused"; exit 1
 fi
 grep -q "refusing to submit" mem1.log &&
-  grep -Eq "^  2 descriptives job\(s\) need up to [0-9]+ MiB \(their memory estimate\), but partition small gives a job at most 30 MiB \(its MaxMemPerNode is 30 MiB\)" mem1.log ||
+  grep -Eq "^  1 descriptives job\(s\) need up to [0-9]+ MiB \(their memory estimate\), but partition small gives a job at most 30 MiB \(its MaxMemPerNode is 30 MiB\)" mem1.log ||
   { cat mem1.log; echo "FAIL: no clear message for jobs over the partition's MaxMemPerNode"; exit 1; }
 #    The same for an estimate (here replaced by set-resources) above the node.
 node_mem=$(scontrol show node -o | sed -n 's/.* RealMemory=\([0-9]*\) .*/\1/p')
 if timeout 120 "${slurm_run[@]}" "${account_args[@]}" --set-resources "crossgram:mem_mb=$((node_mem + 1))" >mem2.log 2>&1; then
   cat mem2.log; echo "FAIL: a run with a job above the node's memory was not refused"; exit 1
 fi
-grep -q "^  2 crossgram job(s) need up to $((node_mem + 1)) MiB (their memory estimate), but partition local gives a job at most $node_mem MiB (its largest node has $node_mem MiB for jobs)" mem2.log ||
+grep -q "^  1 crossgram job(s) need up to $((node_mem + 1)) MiB (their memory estimate), but partition local gives a job at most $node_mem MiB (its largest node has $node_mem MiB for jobs)" mem2.log ||
   { cat mem2.log; echo "FAIL: no clear message for a job above the node's memory"; exit 1; }
 [ -z "$(job_table | grep -v "^$probe ")" ] || { job_table; echo "FAIL: a refused run submitted jobs"; exit 1; }
 t_mem=$((SECONDS - t1))
@@ -167,26 +167,26 @@ t_run2=$((SECONDS - t1))
 [ -s "$held_file" ] || { echo "FAIL: the rerun did not redo $held_file"; exit 1; }
 [ -z "$(find wf -name '.*.tmp*')" ] || { find wf -name '.*.tmp*'; echo "FAIL: temporaries left"; exit 1; }
 stats=$(sed -n '/^Job stats:/,/^total/p' run2.log)
-for want in "selfgram 1" "grameigen 2" "stdweights 2" "cenweights 2" "total 8"; do
+for want in "selfgram 1" "grameigen 2" "stdweights 1" "cenweights 1" "total 6"; do
   set -- $want
   echo "$stats" | grep -Eq "^$1 +$2 " || { echo "$stats"; echo "FAIL: the rerun should run $2 $1 job(s)"; exit 1; }
 done
 echo "$stats" | grep -Eq "^(descriptives|crossgram) " && { echo "$stats"; echo "FAIL: the rerun redid finished jobs"; exit 1; }
 
-# 4. Every job went through sbatch: each one snakemake submitted (8 + 7,
+# 4. Every job went through sbatch: each one snakemake submitted (4 + 5,
 #    "all" is local) has a completion record of the cluster, with its
 #    account; every program ran inside one of them, once per job.
 submitted=$(cat run1.log run2.log | sed -n 's/.* has been submitted with SLURM jobid \([0-9]*\) .*/\1/p' | sort -n)
-[ "$(echo "$submitted" | wc -l)" -eq 15 ] || { echo "$submitted"; echo "FAIL: expected 15 submissions"; exit 1; }
+[ "$(echo "$submitted" | wc -l)" -eq 9 ] || { echo "$submitted"; echo "FAIL: expected 9 submissions"; exit 1; }
 table=$(job_table | grep -v "^$probe ")
 [ "$(echo "$table" | awk '{print $1}' | sort -n)" = "$submitted" ] ||
   { echo "$table"; echo "$submitted"; echo "FAIL: the cluster's job records differ from the submissions"; exit 1; }
-[ "$(echo "$table" | awk '$2 == "COMPLETED" && $4 == "methpca_test"' | wc -l)" -eq 14 ] &&
+[ "$(echo "$table" | awk '$2 == "COMPLETED" && $4 == "methpca_test"' | wc -l)" -eq 8 ] &&
   [ "$(echo "$table" | awk '$2 == "CANCELLED" {print $1}')" = "$held_id" ] ||
-  { echo "$table"; echo "FAIL: expected 14 completed jobs of account methpca_test and the cancelled one"; exit 1; }
+  { echo "$table"; echo "FAIL: expected 8 completed jobs of account methpca_test and the cancelled one"; exit 1; }
 [ "$(awk '{print $1}' calls.txt | sort -n)" = "$submitted" ] ||
   { cat calls.txt; echo "FAIL: the programs did not run one per submitted SLURM job"; exit 1; }
-for want in "descriptives 2" "selfgram 5" "crossgram 2" "grameigen 2" "stdweights 2" "cenweights 2"; do
+for want in "descriptives 1" "selfgram 3" "crossgram 1" "grameigen 2" "stdweights 1" "cenweights 1"; do
   set -- $want
   [ "$(awk -v p="$1" '$2 == p' calls.txt | wc -l)" -eq "$2" ] || { cat calls.txt; echo "FAIL: expected $2 $1 call(s)"; exit 1; }
 done
