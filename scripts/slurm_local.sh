@@ -120,10 +120,12 @@ start_cluster() {
 
   read -r ctld_port d_port < <(free_ports) || true
   [ -n "${d_port:-}" ] || die "found no free ports (python3 is needed)"
-  host=$(hostname -s)
-  # "NodeName=<host> CPUs=... RealMemory=..." of this machine.
+  # "NodeName=<host> CPUs=... RealMemory=..." of this machine; the
+  # controller runs on the same host.
   node=$(slurmd -C | head -n 1)
-  case $node in NodeName=*) ;; *) die "slurmd -C gave no node line: $node" ;; esac
+  case $node in NodeName=?*) ;; *) die "slurmd -C gave no node line: $node" ;; esac
+  host=${node#NodeName=}
+  host=${host%% *}
   cat >"$dir/slurm.conf" <<EOF
 # A one-node cluster made by scripts/slurm_local.sh
 ClusterName=methpca_local
