@@ -84,4 +84,11 @@ wf_hand_road_one_run
 wf_compare_results hand_all all
 cmp -s all/blocks/n11_full/chr1-2/diag_1.11_.csv one/blocks/n11_full/chr1-1/diag_1.11_.csv &&
   { echo "FAIL: the run of both chromosomes gave the block of chromosome 1 alone"; exit 1; }
+
+# One analysis: its own loadings program per chromosome, no weights job.
+sed 's/^analyses: .*/analyses: [cen]/; s#^out: all/#out: cen/#' all.yaml >cen.yaml
+snakemake -s "$src/workflow/Snakefile" --configfile cen.yaml -n -q --cores 2 >cen.log 2>&1 ||
+  { cat cen.log; echo "FAIL: no plan for one analysis"; exit 1; }
+wf_job_counts cen.log "fullgram_chr1_2 1" "grameigen 1" "cenweights 2"
+grep -Eq "^(weights|stdweights) " cen.log && { cat cen.log; echo "FAIL: jobs of the other analysis"; exit 1; }
 echo "PASS"
