@@ -70,7 +70,6 @@ std::string_view field3(std::string_view line) {
   return line.substr(c2 + 1, c3 - c2 - 1);
 }
 
-double cpg_value(std::string_view line) { return parse(field2(line)); }
 
 void read_mean_sd(const char* path) {
   LineReader in;
@@ -115,7 +114,7 @@ bool can_open(const char* path) {
 void die_not_open(const std::string& path) { die("file named " + path + "  is not open \n"); }
 
 void die_read_error(const std::string& path, int err) {
-  die("cannot read file " + path + ": " + std::strerror(err) + "\n");
+  die("cannot read file " + path + ": " + read_error_text(err) + "\n");
 }
 
 void die_line_count(const std::string& path, long lines, const std::string& des_path, long sites) {

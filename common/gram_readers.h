@@ -56,8 +56,6 @@ void read_cpg_data_col(const char* path);
 //   0:         both the whole line
 std::string_view field2(std::string_view line);
 std::string_view field3(std::string_view line);
-// Field 2 as atof reads it: the methylation value of a data line.
-double cpg_value(std::string_view line);
 
 // Helpers for the programs around the readers.
 // True when `path` opens for reading (checked before read_cpg_data*).

@@ -19,7 +19,8 @@ size_t InStep::default_max_open() {
   return static_cast<size_t>(std::max<long>(limit - kReserved, 1));
 }
 
-InStep::InStep(size_t max_open) : max_open_(max_open ? max_open : default_max_open()) {}
+InStep::InStep(size_t max_open, size_t buffer)
+    : max_open_(max_open ? max_open : default_max_open()), buffer_(buffer) {}
 
 void InStep::close() {
   for (size_t s = 0; s < slots_; ++s) readers_[s].close();
@@ -37,7 +38,7 @@ InStep::Open InStep::open(std::vector<std::string> paths, size_t& bad) {
   slots_ = std::min(n, max_open_);
   // Read buffers of all open files together stay near 16 MB, each at most
   // 256 KB so that what one read brings in is parsed while still in cache.
-  const size_t buf = std::clamp<size_t>((size_t{16} << 20) / std::max<size_t>(slots_, 1),
+  const size_t buf = buffer_ ? buffer_ : std::clamp<size_t>((size_t{16} << 20) / std::max<size_t>(slots_, 1),
                                         size_t{16} << 10, size_t{256} << 10);
   if (readers_.size() < slots_) {
     readers_.reserve(slots_);

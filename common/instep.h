@@ -24,8 +24,9 @@ class InStep {
   // standard streams and outputs (raise_open_file_limit() raises it first).
   static size_t default_max_open();
 
-  // `max_open` 0 takes default_max_open().
-  explicit InStep(size_t max_open = 0);
+  // `max_open` 0 takes default_max_open(). `buffer` is each file's read
+  // buffer; 0 shares about 16 MB among the open files (16 KB to 256 KB each).
+  explicit InStep(size_t max_open = 0, size_t buffer = 0);
   InStep(const InStep&) = delete;
   InStep& operator=(const InStep&) = delete;
 
@@ -68,6 +69,7 @@ class InStep {
   LineReader* reader(size_t j);  // file j's reader, reopened if need be; null if it cannot be
 
   size_t max_open_;
+  size_t buffer_;
   size_t slots_ = 0;  // readers in use for this set
   std::vector<std::string> paths_;
   std::vector<File> files_;

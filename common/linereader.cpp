@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,7 +143,23 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ + 1 == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
+  if (end_ + 1 == buf_.size()) {
+    // A line longer than the buffer: the buffer grows, up to kMaxLine. A
+    // longer line (a device or a binary file given as input, say) is a read
+    // error of its own rather than memory exhausted.
+    if (buf_.size() > kMaxLine) {
+      err_ = EFBIG;
+      eof_ = true;
+      return false;
+    }
+    try {
+      buf_.resize(buf_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      err_ = ENOMEM;
+      eof_ = true;
+      return false;
+    }
+  }
   for (;;) {
     char* dst = buf_.data() + end_;
     const size_t room = buf_.size() - 1 - end_;

@@ -19,6 +19,9 @@
 
 class LineReader {
  public:
+  // Longest line read: a longer one fails the reader with EFBIG.
+  static constexpr size_t kMaxLine = size_t{1} << 28;
+
   explicit LineReader(size_t buffer_size = size_t{1} << 20);
   ~LineReader();
   LineReader(const LineReader&) = delete;

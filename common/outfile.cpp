@@ -1,5 +1,6 @@
 #include "outfile.h"
 
+#include "process.h"
 #include "sysutil.h"
 
 #include <cerrno>
@@ -12,50 +13,16 @@
 
 namespace {
 
-// Temporary files in flight, removed by the signal handler when a job is
-// killed. Plain arrays: the handler may only touch async-signal-safe state.
-constexpr int kSlots = 256;
-char g_tmp_names[kSlots][4096];
-volatile sig_atomic_t g_tmp_used[kSlots];
-
-extern "C" void remove_temporaries_and_reraise(int sig) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_tmp_used[i]) unlink(g_tmp_names[i]);
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-void install_handlers_once() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  // A file-size limit must show up as a write error (EFBIG), not kill the run.
-  signal(SIGXFSZ, SIG_IGN);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction sa {};
-    sa.sa_handler = remove_temporaries_and_reraise;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction old {};
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    sigaction(sig, &sa, nullptr);
+// Blocks every signal for its lifetime.
+struct SignalsHeld {
+  sigset_t old;
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
   }
-}
-
-int register_tmp(const std::string& name) {
-  if (name.size() >= sizeof g_tmp_names[0]) return -1;
-  for (int i = 0; i < kSlots; ++i)
-    if (!g_tmp_used[i]) {
-      std::memcpy(g_tmp_names[i], name.c_str(), name.size() + 1);
-      g_tmp_used[i] = 1;
-      return i;
-    }
-  return -1;
-}
-
-void unregister_tmp(const std::string& name) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_tmp_used[i] && name == g_tmp_names[i]) g_tmp_used[i] = 0;
-}
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
 
 mode_t current_umask() {
   mode_t m = umask(0);
@@ -69,7 +36,6 @@ OutFile::~OutFile() { abort(); }
 
 bool OutFile::open(const std::string& path) {
   abort();
-  install_handlers_once();
   path_ = path;
   error_.clear();
   used_ = 0;
@@ -84,11 +50,15 @@ bool OutFile::open(const std::string& path) {
   std::string tmpl = dir + "." + stem + ".tmpXXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) { error_ = std::strerror(errno); return false; }
-  fd_ = fd;
-  tmp_ = name.data();
-  register_tmp(tmp_);
+  {
+    // A signal between creating the temporary and tracking it would leave it.
+    SignalsHeld held;
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) { error_ = std::strerror(errno); return false; }
+    fd_ = fd;
+    tmp_ = name.data();
+    track_temporary(tmp_);
+  }
   if (buf_.empty()) buf_.resize(size_t{1} << 20);
   return true;
 }
@@ -146,11 +116,11 @@ bool OutFile::commit() {
   if (error_.empty() && rename(tmp_.c_str(), path_.c_str()) != 0) fail(errno);
   if (!error_.empty()) {
     unlink(tmp_.c_str());
-    unregister_tmp(tmp_);
+    untrack_temporary(tmp_);
     tmp_.clear();
     return false;
   }
-  unregister_tmp(tmp_);
+  untrack_temporary(tmp_);
   tmp_.clear();
   return true;
 }
@@ -161,7 +131,7 @@ void OutFile::abort() {
   used_ = 0;
   if (!tmp_.empty()) {
     unlink(tmp_.c_str());
-    unregister_tmp(tmp_);
+    untrack_temporary(tmp_);
     tmp_.clear();
   }
 }

@@ -1,7 +1,8 @@
 // Output that appears whole or not at all: bytes go to a temporary file in the
 // target's folder, which commit() flushes, syncs and renames into place. On any
-// failure, on abort() and on destruction without commit() the temporary file
-// is removed and an earlier file of the target's name stays untouched.
+// failure, on abort(), on destruction without commit() and when a signal
+// ends the process (process.h) the temporary file is removed and an earlier
+// file of the target's name stays untouched.
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,15 @@
 #include "sysutil.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/resource.h>
+#include <unordered_map>
 
 void die(const std::string& msg, int status) {
   std::fwrite(msg.data(), 1, msg.size(), stdout);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::fwrite(msg.data(), 1, msg.size(), stderr);
   std::exit(status);
 }
 
@@ -31,4 +34,20 @@ void require_open_files(long n_files) {
   if (limit >= 0 && n_files + kReserved > limit)
     die("cannot open " + std::to_string(n_files) + " files at once: the open-file limit is " +
         std::to_string(limit) + " (raise it with ulimit -n)\n");
+}
+
+std::string read_error_text(int err) {
+  if (err == EFBIG) return "a line longer than 256 MiB (is it a text file?)";
+  return std::strerror(err);
+}
+
+void require_unique_names(const std::vector<std::string>& names, const std::string& list_path) {
+  std::unordered_map<std::string, size_t> seen;
+  seen.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto [it, fresh] = seen.emplace(names[i], i);
+    if (!fresh)
+      die("sample file " + list_path + " names sample \"" + names[i] + "\" twice (samples " +
+          std::to_string(it->second + 1) + " and " + std::to_string(i + 1) + ")\n");
+  }
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Prints `msg` on standard output (the system's only channel), flushes, and
-// ends the process with `status`.
+// ends the process with `status`. When standard output has failed (closed,
+// broken pipe, full) the message goes to standard error as well.
 [[noreturn]] void die(const std::string& msg, int status = 255);
 
 // "cannot write output file <path>: <reason>\n", status 255.
@@ -19,3 +21,11 @@ long raise_open_file_limit();
 // under the hard limit (a few descriptors are kept for standard streams and
 // the output file).
 void require_open_files(long n_files);
+
+// Why a read failed, for messages: strerror, except for the line reader's
+// EFBIG (a line beyond LineReader::kMaxLine).
+std::string read_error_text(int err);
+
+// Ends the run with a message when the sample list names a sample twice (the
+// same file would count as two samples).
+void require_unique_names(const std::vector<std::string>& names, const std::string& list_path);

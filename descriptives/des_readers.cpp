@@ -17,17 +17,11 @@ constexpr size_t kListBuffer = size_t{1} << 20;
 void die_not_open(const std::string& path) { die("file named " + path + "  is not open \n"); }
 
 void die_read_error(const std::string& path, const LineReader& in) {
-  die("cannot read file named " + path + ": " + std::strerror(in.errno_value()) + "\n");
+  die_read_error(path, in.errno_value());
 }
 
-double field2_value(std::string_view line) {
-  const char* b = line.data();
-  const char* e = b + line.size();
-  if (const void* c = std::memchr(b, ',', line.size())) {
-    b = static_cast<const char*>(c) + 1;
-    if (const void* c2 = std::memchr(b, ',', static_cast<size_t>(e - b))) e = static_cast<const char*>(c2);
-  }
-  return num::parse_double(b, e);
+void die_read_error(const std::string& path, int err) {
+  die("cannot read file named " + path + ": " + read_error_text(err) + "\n");
 }
 
 void read_sample(const char* path) {
@@ -39,22 +33,4 @@ void read_sample(const char* path) {
     if (!line.empty()) samplenames.emplace_back(line);
   if (in.failed()) die_read_error(path, in);
   n_sample = static_cast<long>(samplenames.size());
-}
-
-void read_coord(const char* path) {
-  LineReader in(kListBuffer);
-  if (!in.open(path)) die_not_open(path);
-  coord.resize(static_cast<size_t>(n_coord));
-  std::string_view line;
-  if (in.next(line)) {
-    while (in.next(line)) {
-      if (line.empty()) continue;
-      const char* b = line.data();
-      const void* c = std::memchr(b, ',', line.size());
-      const char* e = c ? static_cast<const char*>(c) : b + line.size();
-      coord.push_back(num::parse_int(b, e));
-      ++n_coord;
-    }
-  }
-  if (in.failed()) die_read_error(path, in);
 }

@@ -6,10 +6,14 @@
 // Usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>
 
 #include "des_readers.h"
+#include "des_stats.h"
+#include "instep.h"
+#include "layout.h"
 #include "linereader.h"
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -19,11 +23,19 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <exception>
 #include <vector>
 
 // Process-wide tables of the site loop; they grow with the input.
 std::vector<double> mean_vector;
 std::vector<double> SD_vector;
+
+namespace {
+// The output in the making; process-wide so that exit() on a failure removes
+// its temporary.
+OutFile des_out;
+}  // namespace
 
 namespace {
 
@@ -36,15 +48,11 @@ void say_flush(std::string_view s) {
   std::fflush(stdout);
 }
 
-std::string methylation_path(const std::string& prefix, int chrom, const std::string& name) {
-  return prefix + "chr" + std::to_string(chrom) + "/" + name + ".csv";
-}
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 5)
-    die("usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
+int run(int argc, char** argv) {
+  require_arguments(argc, argv, "usage: descriptives <methylation prefix> <sample-list file> <descriptives prefix> <chromosome>\n");
   const std::string meth_prefix = argv[1];
   const std::string sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -55,105 +63,143 @@ int main(int argc, char** argv) {
   read_sample(sample_file.c_str());
   say_flush("Finish reading the sample file\n");
   if (n_sample == 0) die("sample file named " + sample_file + " holds no sample names\n");
+  require_unique_names(samplenames, sample_file);
 
-  // The first sample's file is the coverage file: its coordinates define the sites.
-  n_coord = 0;
-  const std::string coverage = methylation_path(meth_prefix, chrom, samplenames[0]);
-  {
-    LineReader probe(64);
-    if (!probe.open(coverage.c_str())) die_not_open(coverage);
-  }
+  // The first sample's file is the coverage file: its non-empty data lines
+  // are the sites. It is read once, in step with the others; the number of
+  // sites, printed before anything about the other files, is known at its
+  // end, so when a message must come earlier the coverage file is read on
+  // to its end to count them first.
+  const std::string coverage = layout::meth_path(meth_prefix, chrom, samplenames[0]);
+  LineReader cov(kSampleBuffer);
+  if (!cov.open(coverage.c_str())) die_not_open(coverage);
   say_flush("Begin to read coverage file\n");
-  read_coord(coverage.c_str());
-  say(" The number of coordinates is: " + std::to_string(n_coord) + "\n");
-
-  // One stream per sample, all open together.
-  require_open_files(n_sample);
-  std::vector<std::string> paths;
-  std::vector<LineReader> streams;
-  paths.reserve(static_cast<size_t>(n_sample));
-  streams.reserve(static_cast<size_t>(n_sample));
-  for (long j = 0; j < n_sample; ++j) {
-    paths.push_back(methylation_path(meth_prefix, chrom, samplenames[static_cast<size_t>(j)]));
-    streams.emplace_back(kSampleBuffer);
-    if (!streams.back().open(paths.back().c_str())) die_not_open(paths.back());
-  }
+  long cov_sites = 0;  // non-empty data lines of the coverage file read so far
+  bool counted = false;
   std::string_view line;
-  for (long j = 0; j < n_sample; ++j) {
-    LineReader& in = streams[static_cast<size_t>(j)];
-    if (!in.next(line) && in.failed()) die_read_error(paths[static_cast<size_t>(j)], in);
-  }
+  auto count_sites = [&]() {
+    if (counted) return;
+    while (cov.next(line))
+      if (!line.empty()) ++cov_sites;
+    if (cov.failed()) die_read_error(coverage, cov);
+    n_coord = cov_sites;
+    say(" The number of coordinates is: " + std::to_string(n_coord) + "\n");
+    counted = true;
+  };
+  if (!cov.next(line) && cov.failed()) die_read_error(coverage, cov);  // header
+  // Messages about the other files come after the count.
+  auto fail = [&](const std::string& msg) {
+    count_sites();
+    die(msg);
+  };
 
-  // Sites are taken in chunks: each stream yields the chunk's lines in one go
-  // (site-major table, one row of n_sample values per site), then every site
-  // is summed over the samples in list order. The arithmetic per site is the
-  // plain in-step loop's; the chunk only keeps each stream's buffer warm.
   const size_t n = static_cast<size_t>(n_sample);
+  std::vector<std::string> paths;
+  paths.reserve(n);
+  for (size_t j = 0; j < n; ++j)
+    paths.push_back(layout::meth_path(meth_prefix, chrom, samplenames[j]));
+  const size_t max_open = std::max<size_t>(InStep::default_max_open(), 2) - 1;
+  if (n - 1 > max_open)
+    for (size_t j = 1; j < n; ++j) {
+      struct stat st;
+      if (stat(paths[j].c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        die("file named " + paths[j] + " is not a regular file: " + std::to_string(n) +
+            " files must be read at once, more than may be open, so each is reopened where it "
+            "stopped\n");
+    }
+  InStep in(max_open, kSampleBuffer);
+  {
+    size_t bad = 0;
+    if (in.open(std::vector<std::string>(paths.begin() + 1, paths.end()), bad) != InStep::Open::ok)
+      fail("file named " + paths[bad + 1] + "  is not open \n");
+  }
+  for (size_t j = 1; j < n; ++j)
+    if (!in.next(j - 1, line) && in.failed(j - 1)) {
+      count_sites();
+      die_read_error(paths[j], in.errno_value(j - 1));
+    }
+
+  // The output is made as the sites come; it is moved into place only after
+  // the last file is checked. A failure to write shows at the end, as it
+  // would with the file written after the reading.
+  const std::string out_path = layout::des_path(des_prefix, chrom);
+  OutFile& out = des_out;
+  const bool out_ok = out.open(out_path);
+  if (out_ok) out.write("coord,mean,SD\n");
+
+  // Sites in chunks: each stream yields the chunk's lines in one go
+  // (site-major table, one row of n_sample values per site), then every site
+  // is summed over the samples in list order. The first file found short or
+  // with an empty line is the first in list order within the first chunk
+  // where any is.
   const size_t chunk = std::max<size_t>(1, std::min<size_t>(256, (size_t{64} << 10) / n));
   std::vector<double> values(chunk * n);
-  mean_vector.assign(static_cast<size_t>(n_coord), 0.0);
-  SD_vector.assign(static_cast<size_t>(n_coord), 0.0);
-  const double n_d = static_cast<double>(n_sample);
-  const double n1_d = static_cast<double>(n_sample - 1);
-
-  for (size_t i0 = 0; i0 < static_cast<size_t>(n_coord); i0 += chunk) {
-    const size_t nb = std::min(chunk, static_cast<size_t>(n_coord) - i0);
-    for (size_t j = 0; j < n; ++j) {
-      LineReader& in = streams[j];
-      double* out = values.data() + j;
-      for (size_t k = 0; k < nb; ++k) {
-        double v;
-        if (!in.next_field2(line, v)) {
-          if (in.failed()) die_read_error(paths[j], in);
-          die("file named " + paths[j] + " has fewer data lines than the coverage file\n");
+  std::vector<char> empty(chunk);
+  coord.assign(chunk, 0);
+  mean_vector.assign(chunk, 0.0);
+  SD_vector.assign(chunk, 0.0);
+  char buf[des::kLineBuf];
+  for (bool more = true; more;) {
+    size_t nb = 0;
+    bool hit_empty = false;
+    for (; nb < chunk; ++nb) {
+      if (!cov.next(line)) break;
+      if (line.empty()) {
+        hit_empty = true;
+        break;
+      }
+      values[nb * n] = layout::meth_value(line);
+      coord[nb] = des::line_coord(line);
+      ++cov_sites;
+    }
+    if (nb < chunk) {
+      // The coverage file's sites end here, unless a non-empty line follows
+      // the empty one: then that empty line lies among its data lines.
+      if (cov.failed()) die_read_error(coverage, cov);
+      const long before = cov_sites;
+      count_sites();
+      if (hit_empty && n_coord > before)
+        die("file named " + coverage + " has an empty line among its data lines\n");
+      more = false;
+    }
+    for (size_t j = 1; j < n; ++j) {
+      const size_t got = in.read(j - 1, values.data() + j, n, nb, empty.data(), 1);
+      for (size_t k = 0; k < got; ++k)
+        if (empty[k]) fail("file named " + paths[j] + " has an empty line among its data lines\n");
+      if (got < nb) {
+        if (in.failed(j - 1)) {
+          count_sites();
+          die_read_error(paths[j], in.errno_value(j - 1));
         }
-        if (line.empty()) die("file named " + paths[j] + " has an empty line among its data lines\n");
-        out[k * n] = v;
+        fail("file named " + paths[j] + " has fewer data lines than the coverage file\n");
       }
     }
     for (size_t k = 0; k < nb; ++k) {
-      const double* v = values.data() + k * n;
-      double sum = 0.0;
-      for (size_t j = 0; j < n; ++j) sum += v[j];
-      const double mean = sum / n_d;
-      double ss = 0.0;
-      for (size_t j = 0; j < n; ++j) {
-        const double d = v[j] - mean;
-        ss += d * d;
-      }
-      const double var = ss / n1_d;
-      mean_vector[i0 + k] = mean;
-      SD_vector[i0 + k] = var > 1e-10 ? std::sqrt(var) : 0.0;
+      des::site_stats(values.data() + k * n, n, mean_vector[k], SD_vector[k]);
+      if (out_ok) out.write(buf, des::format_line(buf, coord[k], mean_vector[k], SD_vector[k]));
     }
   }
 
   // Beyond the sites only empty lines may follow.
-  for (size_t j = 0; j < n; ++j) {
-    LineReader& in = streams[j];
-    while (in.next(line))
+  for (size_t j = 1; j < n; ++j) {
+    while (in.next(j - 1, line))
       if (!line.empty()) die("file named " + paths[j] + " has more data lines than the coverage file\n");
-    if (in.failed()) die_read_error(paths[j], in);
-    in.close();
+    if (in.failed(j - 1)) die_read_error(paths[j], in.errno_value(j - 1));
   }
-  streams.clear();
+  in.close();
+  cov.close();
 
-  const std::string out_path = des_prefix + "des_chr" + std::to_string(chrom) + ".csv";
   say(" The name of the output file is \n" + out_path + "\n");
   std::fflush(stdout);
-
-  OutFile out;
-  if (!out.open(out_path)) die_output(out_path, out.error());
-  out.write("coord,mean,SD\n");
-  char buf[num::kFormatBuf];
-  for (size_t i = 0; i < static_cast<size_t>(n_coord); ++i) {
-    auto r = std::to_chars(buf, buf + sizeof buf, coord[i]);
-    out.write(buf, static_cast<size_t>(r.ptr - buf));
-    out.put(',');
-    out.write(buf, num::format_g15(buf, mean_vector[i]));
-    out.put(',');
-    out.write(buf, num::format_g15(buf, SD_vector[i]));
-    out.put('\n');
-  }
-  if (!out.commit()) die_output(out_path, out.error());
+  if (!out_ok || !out.commit()) die_output(out_path, out.error());
   return 0;
+}
+
+int main(int argc, char** argv) {
+  start_program(argc, argv);
+  try {
+    return run(argc, argv);
+  } catch (const std::exception&) {  // only allocations throw
+    die("descriptives: not enough memory for " + std::to_string(n_sample) + " samples\n");
+  }
 }

@@ -26,14 +26,14 @@ if ! probe; then
 fi
 
 # Target name -> its sources beyond the target file (relative to the root).
-common="common/numparse.cpp common/linereader.cpp common/outfile.cpp common/matrix.cpp common/sysutil.cpp common/numformat.cpp"
+common="common/numparse.cpp common/linereader.cpp common/instep.cpp common/outfile.cpp common/matrix.cpp common/sysutil.cpp common/numformat.cpp common/process.cpp"
 declare -A deps=(
   [numparse]="common/numparse.cpp"
   [descriptives_fields]="$common descriptives/des_readers.cpp"
   [descriptives_samples]="$common descriptives/des_readers.cpp"
   [gram_fields]="$common common/gram_readers.cpp"
   [gram_samples]="$common common/gram_readers.cpp"
-  [gram_des]="$common common/gram_readers.cpp"
+  [gram_des]="$common common/gram_readers.cpp innerprod/gram_io.cpp innerprod/gram_blocks.cpp"
   [loadings_fields]="$common loadcalc/eigen_readers.cpp loadcalc/loadings_run.cpp loadcalc/loadings_kernel.cpp loadcalc/loadings_kernel_avx2.cpp loadcalc/loadings_kernel_avx512.cpp"
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
@@ -43,6 +43,8 @@ declare -A isa_flags=(
   [loadcalc/loadings_kernel_avx2.cpp]="-mavx2"
   [loadcalc/loadings_kernel_avx512.cpp]="-mavx512f"
 )
+# The version line, as the CMake build defines it.
+isa_flags[common/process.cpp]="-DMETHPCA_VERSION=\"$(sed -n 's/^project(methpca VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")\""
 if [ -f "$root/grameigen/blocks.cpp" ]; then
   deps[grameigen_blocks]="$common grameigen/blocks.cpp"
 fi

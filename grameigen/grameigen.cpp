@@ -11,6 +11,7 @@
 #include "linereader.h"
 #include "outfile.h"
 #include "plot.h"
+#include "process.h"
 #include "results.h"
 #include "sysutil.h"
 
@@ -52,13 +53,15 @@ std::vector<std::string> read_groups(const std::string& path, const std::vector<
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string groups_path;
   if (args.size() >= 2 && args[args.size() - 2] == "--groups") {
     groups_path = args.back();
     args.resize(args.size() - 2);
   }
-  if (args.size() < 5) die(kUsage);
+  if (args.size() < 5)
+    die_argument("grameigen: missing argument " + std::to_string(args.size() + 1) + " " + usage_argument(kUsage, static_cast<int>(args.size()) + 1), kUsage);
   const std::string& sample_path = args[0];
   const std::string& results_prefix = args[1];
   const std::string& label = args[2];

@@ -13,6 +13,8 @@
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -34,7 +36,7 @@ const char* const kUsage =
     "<first column sample> <last column sample>\n";
 
 int run(int argc, char** argv) {
-  if (argc < 11) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -54,6 +56,7 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("row block", b, sample_file);
   gram::check_in_list("column block", d, sample_file);
@@ -108,6 +111,8 @@ int run(int argc, char** argv) {
   }
   if (ok) ok = in.finish();
   if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(paths)) die(in.fault_message());
     // Read again one by one, in the order that prints what it meets: the row
     // block's files, then whether the column block's open, then their lengths.
     sizeMatrix(cpg_data_row, 0, n_rows);
@@ -139,15 +144,15 @@ int run(int argc, char** argv) {
   gram::print_seconds(start);
   gram::say(" done \n");
 
-  const std::string tag = std::to_string(a) + "." + std::to_string(b) + "_" + std::to_string(c) +
-                          "." + std::to_string(d) + "_.csv";
-  gram::write_block_pair(out_prefix + "rect_" + tag, centred_block, out_prefix + "rectst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::rect_name(a, b, c, d, false), centred_block,
+                         out_prefix + layout::rect_name(a, b, c, d, true), std_block);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

@@ -19,9 +19,11 @@
 #include "gram_kernel.h"
 #include "gram_readers.h"
 #include "instep.h"
+#include "layout.h"
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -31,7 +33,6 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -47,22 +48,17 @@ const char* const kUsage =
     "<block prefix> <first chromosome> <last chromosome>\n";
 
 [[noreturn]] void die_read(const std::string& path, int err) {
-  die("cannot read file " + path + ": " + std::strerror(err) + "\n");
+  die("cannot read file " + path + ": " + read_error_text(err) + "\n");
 }
 
 // Sample names must name distinct, non-empty files.
 void check_names(const char* sample_file) {
   if (n_sample == 0) die(std::string("sample file ") + sample_file + " holds no sample names\n");
-  std::unordered_set<std::string> seen;
-  for (size_t s = 0; s < samplenames.size(); ++s) {
-    const std::string& name = samplenames[s];
-    if (name.empty())
+  for (size_t s = 0; s < samplenames.size(); ++s)
+    if (samplenames[s].empty())
       die(std::string("sample file ") + sample_file + " has an empty line (line " +
           std::to_string(s + 1) + ")\n");
-    if (!seen.insert(name).second)
-      die(std::string("sample file ") + sample_file + " names sample " + name +
-          " twice (line " + std::to_string(s + 1) + ")\n");
-  }
+  require_unique_names(samplenames, sample_file);
 }
 
 // Reads chromosome `chr` in step and adds its sites to C and S; writes its
@@ -72,7 +68,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
   const size_t n = samplenames.size();
   std::vector<std::string> paths;
   for (const std::string& name : samplenames)
-    paths.push_back(meth_prefix + "chr" + std::to_string(chr) + "/" + name + ".csv");
+    paths.push_back(layout::meth_path(meth_prefix, chr, name));
   InStep in(max_open);
   size_t bad = 0;
   switch (in.open(paths, bad)) {
@@ -85,7 +81,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
   for (size_t j = 0; j < n; ++j)
     if (!in.next(j, line) && in.failed(j)) die_read(paths[j], in.errno_value(j));
 
-  const std::string des_path = des_prefix + "des_chr" + std::to_string(chr) + ".csv";
+  const std::string des_path = layout::des_path(des_prefix, chr);
   des_files.push_back(std::make_unique<OutFile>());
   OutFile& out = *des_files.back();
   if (!out.open(des_path)) die_output(des_path, out.error());
@@ -107,7 +103,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
     size_t nb = 0;
     for (; nb < chunk && in.next(0, line); ++nb) {
       if (line.empty()) die("file named " + first + " has an empty line among its data lines\n");
-      panel[nb * n] = LineReader::field2_value(line);
+      panel[nb * n] = layout::meth_value(line);
       coords[nb] = des::line_coord(line);
     }
     if (in.failed(0)) die_read(first, in.errno_value(0));
@@ -147,7 +143,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
 }
 
 int run(int argc, char** argv) {
-  if (argc < 7) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -179,7 +175,7 @@ int run(int argc, char** argv) {
     std::vector<std::string> all;
     for (long chr = first_chr; chr <= last_chr; ++chr)
       for (const std::string& name : samplenames)
-        all.push_back(meth_prefix + "chr" + std::to_string(chr) + "/" + name + ".csv");
+        all.push_back(layout::meth_path(meth_prefix, chr, name));
     gram::require_regular_if_grouped(all, static_cast<size_t>(n), max_open);
   }
   for (long chr = first_chr; chr <= last_chr; ++chr) {
@@ -187,8 +183,7 @@ int run(int argc, char** argv) {
         run_chromosome(meth_prefix, des_prefix, chr, max_open, centred_block, std_block);
     tot_coord += sites;
     gram::say(" chromosome " + std::to_string(chr) + ": " + std::to_string(sites) +
-              " sites, descriptives file " + des_prefix + "des_chr" + std::to_string(chr) +
-              ".csv\n");
+              " sites, descriptives file " + layout::des_path(des_prefix, chr) + "\n");
     std::fflush(stdout);
   }
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
@@ -196,18 +191,18 @@ int run(int argc, char** argv) {
 
   gram::mirror_lower(centred_block);
   gram::mirror_lower(std_block);
-  const std::string tag = "1." + std::to_string(n) + "_.csv";
   // Blocks written out, then everything moved into place.
   std::vector<OutFile*> first_in_place;
   for (auto& f : des_files) first_in_place.push_back(f.get());
-  gram::write_block_pair(block_prefix + "diag_" + tag, centred_block,
-                         block_prefix + "diagst_" + tag, std_block, first_in_place);
+  gram::write_block_pair(block_prefix + layout::diag_name(1, n, false), centred_block,
+                         block_prefix + layout::diag_name(1, n, true), std_block, first_in_place);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "gram_kernel.h"
+#include "layout.h"
 #include "matrix.h"
 
 #include <cstddef>
@@ -33,9 +34,8 @@ constexpr size_t kPanelBytes = size_t{2} << 20;
 // Sites per chunk for panels `width` samples wide (at least 1).
 size_t chunk_sites(size_t width);
 
-// SD test of the standardized values: a site counts as constant unless its SD
-// is greater than 1e-10 (a NaN SD counts as constant).
-inline bool sd_is_zero(double sd) { return !(sd > 1e-10); }
+// SD test of the standardized values (see layout.h).
+using layout::sd_is_zero;
 
 // p[k*ld + j] -= mean[k] for k < n, j < width.
 void centre(double* p, size_t ld, size_t width, size_t n, const double* mean);

@@ -2,6 +2,7 @@
 
 #include "gram_blocks.h"
 #include "gram_readers.h"
+#include "layout.h"
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
@@ -94,7 +95,7 @@ RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_
   RunDescriptives des;
   des.first_chr = first_chr;
   for (long chr = first_chr; chr <= last_chr; ++chr) {
-    des.paths.push_back(des_prefix + "des_chr" + std::to_string(chr) + ".csv");
+    des.paths.push_back(layout::des_path(des_prefix, chr));
     const std::string& path = des.paths.back();
     struct stat st;
     // Read twice (counted here, summed later): a pipe would not give its
@@ -110,8 +111,7 @@ RunDescriptives read_run_descriptives(const std::string& des_prefix, long first_
 
 std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des, size_t q,
                       const std::string& name) {
-  return meth_prefix + "chr" + std::to_string(des.first_chr + static_cast<long>(q)) + "/" + name +
-         ".csv";
+  return layout::meth_path(meth_prefix, des.first_chr + static_cast<long>(q), name);
 }
 
 bool DesReader::read(double* mean, double* sd, size_t n) {
@@ -144,12 +144,32 @@ RunReader::RunReader(const std::string& meth_prefix, const RunDescriptives& des,
                      std::vector<std::string> names)
     : meth_prefix_(meth_prefix), des_(des), names_(std::move(names)) {}
 
-bool RunReader::fail(size_t j) {
-  fault_ = in_.size() ? in_.path(j) : std::string();
+bool RunReader::fail(size_t j, bool long_file) {
+  if (in_.size()) {
+    fault_ = in_.path(j);
+    const std::string& des = des_.paths[q_];
+    const std::string sites = std::to_string(des_.sites[q_]);
+    if (in_.failed(j))
+      fault_msg_ = "cannot read file " + fault_ + ": " + read_error_text(in_.errno_value(j)) + "\n";
+    else if (long_file)
+      fault_msg_ = "file named " + fault_ + " has more data lines than the " + sites + " sites of " + des + "\n";
+    else
+      fault_msg_ = "file named " + fault_ + " has " +
+                   std::to_string(in_.lines(j) > 0 ? in_.lines(j) - 1 : 0) + " data lines, but " +
+                   des + " has " + sites + " sites\n";
+  }
   in_.close();
   open_ = false;
   failed_ = true;
   return false;
+}
+
+bool all_rereadable(const std::vector<std::string>& paths) {
+  for (const std::string& p : paths) {
+    struct stat st;
+    if (stat(p.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
+  }
+  return true;
 }
 
 bool RunReader::open_chromosome() {
@@ -159,6 +179,7 @@ bool RunReader::open_chromosome() {
   size_t bad = 0;
   if (in_.open(std::move(paths), bad) != InStep::Open::ok) {
     fault_ = meth_path(meth_prefix_, des_, q_, names_[bad]);
+    fault_msg_ = "file named " + fault_ + "  is not open \n";
     failed_ = true;
     return false;
   }
@@ -175,7 +196,8 @@ bool RunReader::open_chromosome() {
 bool RunReader::close_chromosome() {
   std::string_view line;
   for (size_t j = 0; j < in_.size(); ++j) {
-    if (in_.next(j, line) || in_.failed(j)) return fail(j);
+    if (in_.next(j, line)) return fail(j, true);
+    if (in_.failed(j)) return fail(j);
     in_.done(j);
   }
   in_.close();
@@ -269,10 +291,8 @@ void print_run_zero_sd(const RunDescriptives& des, int copies) {
       die("descriptives file " + in.path() + " changed while it was read\n");
     for (size_t k = 0; k < n; ++k) {
       if (!sd_is_zero(sd[k])) continue;
-      for (int c = 0; c < copies; ++c)
-        std::printf(
-            " Standardard deviation of site %zu is (very close to) zero: Loadings set to zero\n",
-            k0 + k);
+      const std::string line = layout::zero_sd_line(k0 + k);
+      for (int c = 0; c < copies; ++c) say(line);
     }
   }
 }

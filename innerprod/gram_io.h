@@ -95,11 +95,13 @@ class RunReader {
   bool finish();
   // The file of the fault, after read() or finish() returned false.
   const std::string& fault_path() const { return fault_; }
+  // Its message, as far as the reading in step knows it.
+  const std::string& fault_message() const { return fault_msg_; }
 
  private:
   bool open_chromosome();
   bool close_chromosome();
-  bool fail(size_t j);
+  bool fail(size_t j, bool long_file = false);
 
   const std::string meth_prefix_;
   const RunDescriptives des_;
@@ -108,8 +110,12 @@ class RunReader {
   size_t q_ = 0;
   long pos_ = 0;
   bool open_ = false, failed_ = false;
-  std::string fault_;
+  std::string fault_, fault_msg_;
 };
+
+// True when every path is a regular file (or does not exist): files that can
+// be read a second time to report a fault in file order.
+bool all_rereadable(const std::vector<std::string>& paths);
 
 // Refuses, with a message and status 255, methylation files that are not
 // regular files when more of them must be read at once than may be open

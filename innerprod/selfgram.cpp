@@ -9,6 +9,8 @@
 #include "gram_io.h"
 #include "gram_kernel.h"
 #include "gram_readers.h"
+#include "layout.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <cstdio>
@@ -28,7 +30,7 @@ const char* const kUsage =
     "<output prefix> <first chromosome> <last chromosome> <first sample> <last sample>\n";
 
 int run(int argc, char** argv) {
-  if (argc < 9) die(kUsage);
+  require_arguments(argc, argv, kUsage);
   const std::string meth_prefix = argv[1];
   const char* sample_file = argv[2];
   const std::string des_prefix = argv[3];
@@ -44,6 +46,7 @@ int run(int argc, char** argv) {
   gram::say("total # of sites " + std::to_string(tot_coord) + "\n");
 
   read_sample(sample_file);
+  require_unique_names(samplenames, sample_file);
   gram::say("# samples " + std::to_string(n_sample) + "\n");
   gram::check_in_list("sample block", last, sample_file);
 
@@ -79,6 +82,9 @@ int run(int argc, char** argv) {
   }
   if (ok) ok = in.finish();
   if (!ok) {
+    // Files that cannot be read twice (pipes) are reported as found here.
+    if (!gram::all_rereadable(gram::block_paths(meth_prefix, des, first, last)))
+      die(in.fault_message());
     sizeMatrix(cpg_data, 0, n_rows);
     gram::check_block_files(meth_prefix, des, first, last, read_cpg_data);
     die("file named " + in.fault_path() + " changed while it was read\n");
@@ -94,14 +100,15 @@ int run(int argc, char** argv) {
 
   gram::mirror_lower(centred_block);
   gram::mirror_lower(std_block);
-  const std::string tag = std::to_string(first) + "." + std::to_string(last) + "_.csv";
-  gram::write_block_pair(out_prefix + "diag_" + tag, centred_block, out_prefix + "diagst_" + tag, std_block);
+  gram::write_block_pair(out_prefix + layout::diag_name(first, last, false), centred_block,
+                         out_prefix + layout::diag_name(first, last, true), std_block);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   try {
     return run(argc, argv);
   } catch (const std::exception&) {  // only allocations throw

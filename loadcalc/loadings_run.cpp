@@ -6,6 +6,7 @@
 #include "numformat.h"
 #include "numparse.h"
 #include "outfile.h"
+#include "process.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -77,11 +78,12 @@ void write_loadings(const std::string& path, size_t n_sites, size_t K) {
 }
 
 int run(int argc, char** argv, const char* program, SiteValues mode) {
-  if (argc < 7 || arg_int(argv[5]) < 0)
-    die(std::string("usage: ") + program +
-            " <methylation dir prefix> <descriptives dir prefix> <results prefix> <label>"
-            " <components K >= 0> <chromosome N>\n",
-            255);
+  const std::string usage = std::string("usage: ") + program +
+                            " <methylation dir prefix> <descriptives dir prefix> <results prefix> <label>"
+                            " <components K >= 0> <chromosome N>\n";
+  require_arguments(argc, argv, usage);
+  if (arg_int(argv[5]) < 0)
+    die_argument(std::string(program) + ": argument 5 <components K >= 0> is \"" + argv[5] + "\", below 0", usage);
   const std::string meth_prefix = argv[1], des_prefix = argv[2], results_prefix = argv[3];
   eigenfiles_label = argv[4];
   const int K = arg_int(argv[5]);

@@ -13,6 +13,7 @@
 #include "names.h"
 #include "options.h"
 #include "parsers.h"
+#include "process.h"
 #include "report.h"
 #include "split.h"
 #include "sysutil.h"
@@ -36,6 +37,7 @@ void progress(const std::string& msg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   Options o = parse_options(argc, argv);
   g_quiet = o.quiet;
   bool matrix = o.format == "matrix";

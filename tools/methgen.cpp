@@ -13,6 +13,8 @@
 // millionths) with our own generator, so the same arguments give the same bytes
 // on every machine.
 
+#include "process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -78,8 +80,8 @@ int64_t clamp01(int64_t v) { return v < 0 ? 0 : v > kOne ? kOne : v; }
   std::exit(status);
 }
 
-[[noreturn]] void usage() {
-  fail("usage: methgen --out DIR --samples N --chroms C --sites S [--groups G=3] [--seed X=1] [--constant F=0.02]",
+[[noreturn]] void usage(const std::string& why) {
+  fail(why + "; usage: methgen --out DIR --samples N --chroms C --sites S [--groups G=3] [--seed X=1] [--constant F=0.02]",
        2);
 }
 
@@ -158,12 +160,13 @@ void make_dirs(const std::string& d) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_program(argc, argv);
   std::string out;
   long long n_samples = -1, n_chroms = -1, n_sites = -1, n_groups = 3, seed = 1;
   double constant = 0.02;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (i + 1 >= argc) usage();
+    if (i + 1 >= argc) usage(a.rfind("--", 0) == 0 ? "option " + a + " needs a value" : "unexpected argument \"" + a + "\"");
     const char* v = argv[++i];
     if (a == "--out") out = v;
     else if (a == "--samples") n_samples = parse_count("--samples", v, 1);
@@ -175,9 +178,11 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       constant = std::strtod(v, &end);
       if (end == v || *end || !(constant >= 0 && constant <= 1)) fail(std::string("bad value for --constant: ") + v, 2);
-    } else usage();
+    } else usage("unknown option \"" + a + "\"");
   }
-  if (out.empty() || n_samples < 0 || n_chroms < 0 || n_sites < 0) usage();
+  if (out.empty() || n_samples < 0 || n_chroms < 0 || n_sites < 0)
+    usage(std::string("option ") + (out.empty() ? "--out" : n_samples < 0 ? "--samples" : n_chroms < 0 ? "--chroms" : "--sites") +
+          " is missing");
   if (out.back() != '/') out += '/';
   // Positions must stay within a signed 32-bit integer.
   if (n_sites > 2000000000LL) fail("--sites is too large", 2);

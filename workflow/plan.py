@@ -365,6 +365,19 @@ def as_int(config, key):
         raise PlanError(f"{key}: {config[key]!r} is not a whole number")
 
 
+def default_bin_dir(repo_dir):
+    """The programs' folder when the config gives none. Installed, the
+    workflow is <prefix>/share/methpca/workflow and the programs are in
+    <prefix>/bin (../../../bin from the Snakefile); in a source tree they are
+    in its build/bin."""
+    installed = os.path.normpath(os.path.join(repo_dir, "..", "..", "bin"))
+    share = os.path.dirname(os.path.normpath(repo_dir))
+    if (os.path.basename(os.path.normpath(repo_dir)) == "methpca" and os.path.basename(share) == "share"
+            and os.access(os.path.join(installed, "descriptives"), os.X_OK)):
+        return installed
+    return os.path.join(repo_dir, "build", "bin")
+
+
 class Plan:
     """Everything the workflow derives from its config."""
 
@@ -379,9 +392,7 @@ class Plan:
         self.groups = str(cfg["groups"] or "")
         if not re.fullmatch(r"[A-Za-z0-9_.+-]+", self.label):
             raise PlanError(f"label: {self.label!r} must be letters, digits and _ . + - only")
-        bin_dir = str(cfg["bin_dir"] or "")
-        if not bin_dir:
-            bin_dir = os.path.join(repo_dir or os.getcwd(), "build", "bin")
+        bin_dir = str(cfg["bin_dir"] or "") or default_bin_dir(repo_dir or os.getcwd())
         self.bin_dir = os.path.abspath(bin_dir)
 
         self.chroms = parse_chromosomes(cfg["chromosomes"])

@@ -1,8 +1,13 @@
-// descriptives' cuts: field 2 of every line (field2_value) against the plain
-// rule, and read_coord (field 1 of the non-empty data lines after the header,
-// as atoi reads it) on the input as a coverage file.
-#include "des_readers.h"
+// The methylation-file reading every in-step program runs: the input, as two
+// samples' files of one set, read through InStep a few lines at a time (the
+// fused cut-and-convert path of LineReader::next_field2 and its general
+// fallback), against the plain rule line by line: field 2 as atof reads it,
+// the empty-line flags, the line count; and layout::meth_value and
+// des::line_coord (field 1 as atoi reads it) on every line.
+#include "des_stats.h"
 #include "fuzz_util.h"
+#include "instep.h"
+#include "layout.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fz::quiet_stdout();
@@ -14,24 +19,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> lines = fz::lines_of(text);
 
   for (const std::string& line : lines) {
-    const double got = field2_value(line);
     const double want = fz::atof_of(fz::cut2(line));
-    if (!fz::same(got, want))
-      fz::finding("field2_value", fz::show(line) + ": " + fz::show(got) + " != " + fz::show(want));
+    if (!fz::same(layout::meth_value(line), want))
+      fz::finding("meth_value", fz::show(line));
+    if (des::line_coord(line) != fz::atoi_of(line.substr(0, line.find(','))))
+      fz::finding("line_coord", fz::show(line));
   }
 
-  std::vector<int> want;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].empty()) continue;
-    want.push_back(fz::atoi_of(lines[i].substr(0, lines[i].find(','))));
+  // Two files of the same bytes, read in turns of 1 to 4 lines (the turn
+  // length from the first byte), with at most one of them open at a time
+  // when the second byte is odd (reopened where they stopped).
+  const std::string path = fz::as_file(data, size);
+  const size_t turn = size ? 1 + data[0] % 4 : 1;
+  InStep in(size > 1 && data[1] % 2 ? 1 : 0, 64);
+  size_t bad = 0;
+  if (in.open({path, path}, bad) != InStep::Open::ok) fz::finding("InStep open", path);
+  std::vector<double> v(2 * turn);
+  std::vector<char> empty(turn);
+  std::vector<size_t> at(2, 0);
+  for (bool more = true; more;) {
+    more = false;
+    for (size_t j = 0; j < 2; ++j) {
+      const size_t got = in.read(j, v.data() + j, 2, turn, empty.data(), 1);
+      for (size_t k = 0; k < got; ++k) {
+        const std::string& line = lines.at(at[j] + k);
+        if (!fz::same(v[2 * k + j], fz::atof_of(fz::cut2(line))) || empty[k] != line.empty())
+          fz::finding("InStep read", "line " + std::to_string(at[j] + k) + " " + fz::show(line));
+      }
+      at[j] += got;
+      if (got == turn) more = true;
+    }
   }
-  n_coord = 0;
-  read_coord(fz::as_file(data, size));
-  if (n_coord != static_cast<long>(want.size()) || coord.size() != want.size())
-    fz::finding("read_coord count", std::to_string(n_coord) + " != " + std::to_string(want.size()));
-  for (size_t i = 0; i < want.size(); ++i)
-    if (coord[i] != want[i])
-      fz::finding("read_coord", "site " + std::to_string(i) + ": " + std::to_string(coord[i]) +
-                                    " != " + std::to_string(want[i]));
+  for (size_t j = 0; j < 2; ++j)
+    if (at[j] != lines.size() || in.lines(j) != lines.size() || in.failed(j))
+      fz::finding("InStep count", std::to_string(at[j]) + " != " + std::to_string(lines.size()));
   return 0;
 }

@@ -1,5 +1,6 @@
-// The cut of the inner-product readers: field2, field3 and cpg_value of
-// every line of the input against the table by number of commas.
+// The cut of the descriptives lines the inner-product programs read:
+// field2, field3 and des_fields (mean and SD as atof reads them) of every
+// line of the input against the table by number of commas.
 #include "fuzz_util.h"
 #include "gram_readers.h"
 
@@ -8,9 +9,10 @@ void check(const std::string& line) {
   const fz::Fields23 want = fz::cut23(line);
   if (field2(line) != want.f2) fz::finding("field2", fz::show(line));
   if (field3(line) != want.f3) fz::finding("field3", fz::show(line));
-  const double got = cpg_value(line), exp = fz::atof_of(want.f2);
-  if (!fz::same(got, exp))
-    fz::finding("cpg_value", fz::show(line) + ": " + fz::show(got) + " != " + fz::show(exp));
+  double mean, sd;
+  des_fields(line, mean, sd);
+  if (!fz::same(mean, fz::atof_of(want.f2)) || !fz::same(sd, fz::atof_of(want.f3)))
+    fz::finding("des_fields", fz::show(line));
 }
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "gram_io.h"
 #include "gram_readers.h"
+#include "layout.h"
 
 #include <gtest/gtest.h>
 
@@ -84,13 +85,13 @@ TEST(Fields, CutByNumberOfCommas) {
 }
 
 TEST(Fields, ValuesReadAsAtof) {
-  EXPECT_EQ(cpg_value("1234,0.75"), 0.75);
-  EXPECT_EQ(cpg_value("1234,0.75,12"), 0.75);
-  EXPECT_EQ(cpg_value("1234,NA"), 0.0);
-  EXPECT_EQ(cpg_value("1234,0.5\r"), 0.5);
-  EXPECT_EQ(cpg_value("1234, 2e-3x,7"), 0.002);
-  EXPECT_TRUE(std::isnan(cpg_value("1,nan")));
-  EXPECT_EQ(cpg_value("0.125"), 0.125);  // no comma: whole line
+  EXPECT_EQ(layout::meth_value("1234,0.75"), 0.75);
+  EXPECT_EQ(layout::meth_value("1234,0.75,12"), 0.75);
+  EXPECT_EQ(layout::meth_value("1234,NA"), 0.0);
+  EXPECT_EQ(layout::meth_value("1234,0.5\r"), 0.5);
+  EXPECT_EQ(layout::meth_value("1234, 2e-3x,7"), 0.002);
+  EXPECT_TRUE(std::isnan(layout::meth_value("1,nan")));
+  EXPECT_EQ(layout::meth_value("0.125"), 0.125);  // no comma: whole line
 }
 
 TEST(ReadMeanSd, FinalLineFeedDoesNotCount) {

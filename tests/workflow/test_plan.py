@@ -137,6 +137,23 @@ class Folders(unittest.TestCase):
             self.assertEqual(plan.as_dir(given), want, given)
 
 
+class BinDir(unittest.TestCase):
+    def test_installed_workflow_finds_prefix_bin_else_build_tree(self):
+        with tempfile.TemporaryDirectory() as d:
+            share = os.path.join(d, "share", "methpca")
+            os.makedirs(os.path.join(share, "workflow"))
+            self.assertEqual(plan.default_bin_dir(share), os.path.join(share, "build", "bin"))
+            os.makedirs(os.path.join(d, "bin"))
+            prog = os.path.join(d, "bin", "descriptives")
+            open(prog, "w").close()
+            os.chmod(prog, 0o755)
+            self.assertEqual(plan.default_bin_dir(share), os.path.join(d, "bin"))
+            # A source tree beside an installed prefix keeps its own build.
+            repo = os.path.join(d, "src", "methpca")
+            os.makedirs(repo)
+            self.assertEqual(plan.default_bin_dir(repo), os.path.join(repo, "build", "bin"))
+
+
 class Memory(unittest.TestCase):
     def test_estimates_follow_what_programs_hold(self):
         # the inner-product programs hold their result matrices, two of them

@@ -103,8 +103,13 @@ echo EARLIER > "$big/des/des_chr1.csv.earlier"
 cp "$big/des/des_chr1.csv" "$big/des/des_chr1.csv.good"
 echo EARLIER > "$big/res/loadings/pca_loadings_chr1.csv"
 lim="ulimit -Sn 64 && ulimit -Hn 64 &&"
-expect_failure "descriptives, 100 samples over a hard limit of 64 files" "cannot open 100 files at once: the open-file limit is 64" \
-  "$big/des/des_chr1.csv" "$lim \"$bin/descriptives\" \"$big/meth/\" \"$big/samples.txt\" \"$big/des/\" 1"
+mkdir -p "$big/des_lim"
+if eval "$lim \"$bin/descriptives\" \"$big/meth/\" \"$big/samples.txt\" \"$big/des_lim/\" 1" > /dev/null 2>&1 &&
+  cmp -s "$big/des_lim/des_chr1.csv" "$big/des/des_chr1.csv.good"; then
+  echo "ok   descriptives, 100 samples under a hard limit of 64 files: same file as without the limit"
+else
+  echo "FAIL descriptives under a hard limit of 64 files differs from the unrestricted run"; fail_count=$((fail_count + 1))
+fi
 expect_failure "stdweights, 100 samples over a hard limit of 64 files" "cannot open 100 files at once: the open-file limit is 64" \
   "$big/res/loadings/pca_loadings_chr1.csv" "$lim \"$bin/stdweights\" \"$big/meth/\" \"$big/des/\" \"$big/res/\" pca 3 1"
 expect_failure "cenweights, 100 samples over a hard limit of 64 files" "cannot open 100 files at once: the open-file limit is 64" \

@@ -47,6 +47,17 @@ for t in rect rectst; do
   cmp -s <(transpose out/${t}_1.3_4.8_.csv) out/${t}_4.8_1.3_.csv || note "${t}_4.8_1.3_ is not the transpose of ${t}_1.3_4.8_"
 done
 
+# Blocks that overlap (their common samples' files read once): every cell
+# is the cell of the whole diagonal block, bit for bit.
+n=$(wc -l < samples.txt)
+run selfgram 1 2 1 "$n"
+run crossgram 1 2 1 5 3 "$n"
+for t in "" st; do
+  awk -F, -v n="$n" 'NR <= 5 { s = $3; for (j = 4; j <= n; j++) s = s "," $j; print s }' \
+    out/diag${t}_1.${n}_.csv | cmp -s - out/rect${t}_1.5_3.${n}_.csv ||
+    note "rect${t}_1.5_3.${n}_ differs from the cells of diag${t}_1.${n}_"
+done
+
 # Chromosomes 1-2 = chromosome 1 + chromosome 2, within printed precision.
 sum_check() {  # sum_check <whole> <part1> <part2>
   paste -d, "$1" "$2" "$3" | awk -F, -v name="$1" '{
