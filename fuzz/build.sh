@@ -46,7 +46,7 @@ declare -A isa_flags=(
 # The version line, as the CMake build defines it.
 isa_flags[common/process.cpp]="-DMETHPCA_VERSION=\"$(sed -n 's/^project(methpca VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")\""
 if [ -f "$root/grameigen/blocks.cpp" ]; then
-  deps[grameigen_blocks]="$common grameigen/blocks.cpp"
+  deps[grameigen_blocks]="$common grameigen/blocks.cpp grameigen/input.cpp"
 fi
 
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${!deps[@]}"); fi

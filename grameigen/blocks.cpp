@@ -1,14 +1,17 @@
 #include "blocks.h"
 
-#include "linereader.h"
 #include "numparse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <new>
+#include <unordered_map>
 
 namespace ge {
 
@@ -77,28 +80,63 @@ bool within(const BlockFile& b, long n, std::string& err) {
   return false;
 }
 
+// A name or value quoted in a message: at most 60 bytes, control bytes as '?'.
+std::string shown(std::string_view s) {
+  std::string o;
+  for (char c : s.substr(0, 60)) o += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  return s.size() > 60 ? o + "..." : o;
+}
+
+std::string g17(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
 bool contains(const Rect& r, long i, long j) { return i >= r.r0 && i <= r.r1 && j >= r.c0 && j <= r.c1; }
 
 }  // namespace
 
-bool read_sample_list(const std::string& path, std::vector<std::string>& names, std::string& err) {
+bool read_sample_list(const std::string& path, std::vector<std::string>& names, std::string& err,
+                      SeenInput* seen) {
   names.clear();
-  LineReader in;
-  if (!in.open(path.c_str())) {
-    err = "cannot open sample list " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::string_view line;
-  while (in.next(line)) {
-    if (line.find_first_of(",\"") != std::string_view::npos) {
-      err = "sample list " + path + ": the name on line " + std::to_string(names.size() + 1) +
-            " holds a comma or a double quote, which the eigenvector file cannot carry";
+  try {
+    Input in;
+    if (!in.open(path)) {
+      err = "cannot open sample list " + path + ": " + std::strerror(errno);
       return false;
     }
-    names.emplace_back(line);
-  }
-  if (in.failed()) {
-    err = "cannot read sample list " + path + ": " + std::strerror(in.errno_value());
+    if (seen) *seen = {"the sample list " + path, in.id()};
+    std::unordered_map<std::string, size_t> line_of;
+    std::string_view line;
+    while (in.next(line)) {
+      const size_t at = names.size() + 1;
+      if (line.find_first_of(",\"") != std::string_view::npos) {
+        err = "sample list " + path + ": the name on line " + std::to_string(at) +
+              " holds a comma or a double quote, which the eigenvector file cannot carry";
+        return false;
+      }
+      if (static_cast<long>(at) > kMaxSamples) {
+        err = "sample list " + path + " holds more than " + std::to_string(kMaxSamples) +
+              " names, the most an analysis can hold";
+        return false;
+      }
+      auto [it, fresh] = line_of.emplace(std::string(line), at);
+      if (!fresh) {
+        err = "sample list " + path + ": the name \"" + shown(line) + "\" on line " + std::to_string(at) +
+              " is the name on line " + std::to_string(it->second) + " (a sample given twice)";
+        return false;
+      }
+      names.emplace_back(line);
+    }
+    if (in.failed()) {
+      err = "cannot read sample list " + path + ": " + in.reason();
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    const size_t at = names.size() + 1;
+    std::vector<std::string>().swap(names);  // gives the memory back for the message
+    err = "out of memory while reading the sample list " + path + " (line " + std::to_string(at) + ")";
     return false;
   }
   return true;
@@ -169,13 +207,19 @@ bool find_blocks(const std::string& prefix, Kind kind, std::vector<BlockFile>& o
   return true;
 }
 
-bool read_block(const BlockFile& b, Matrix& m, std::string& err) {
+namespace {
+
+bool read_block_lines(const BlockFile& b, Matrix& m, std::string& err) {
   const long rows = b.r1 - b.r0 + 1, cols = b.c1 - b.c0 + 1;
   const std::string what = "block file " + b.path + " (" + describe(b) + ", " + std::to_string(rows) + " lines of " +
                            std::to_string(cols) + " values)";
-  LineReader in;
-  if (!in.open(b.path.c_str())) {
+  Input in;
+  if (!in.open(b.path)) {
     err = "cannot open " + what + ": " + std::strerror(errno);
+    return false;
+  }
+  if (b.have_id && !(in.id() == b.id)) {
+    err = what + " is no longer the file it was when the block files were listed";
     return false;
   }
   sizeMatrix(m, rows, cols);
@@ -217,14 +261,35 @@ bool read_block(const BlockFile& b, Matrix& m, std::string& err) {
     ++r;
   }
   if (in.failed()) {
-    err = "cannot read " + what + ": " + std::strerror(in.errno_value());
+    err = "cannot read " + what + ": " + in.reason();
     return false;
   }
   if (r != rows) {
     err = what + " holds " + std::to_string(r) + " lines";
     return false;
   }
+  if (!b.rect)
+    for (long i = 0; i < rows; ++i)
+      for (long j = i + 1; j < cols; ++j)
+        if (std::bit_cast<uint64_t>(m[i][j]) != std::bit_cast<uint64_t>(m[j][i])) {
+          err = what + " is not symmetric: line " + std::to_string(i + 1) + ", value " + std::to_string(j + 1) +
+                " is " + g17(m[i][j]) + " but line " + std::to_string(j + 1) + ", value " + std::to_string(i + 1) +
+                " is " + g17(m[j][i]);
+          return false;
+        }
   return true;
+}
+
+}  // namespace
+
+bool read_block(const BlockFile& b, Matrix& m, std::string& err) {
+  try {
+    return read_block_lines(b, m, err);
+  } catch (const std::bad_alloc&) {
+    m = Matrix();  // gives the memory back for the message
+    err = "out of memory while reading block file " + b.path;
+    return false;
+  }
 }
 
 bool place_blocks(const std::vector<BlockFile>& files, const std::vector<Matrix>& values, long n, Matrix& whole,
@@ -286,26 +351,64 @@ bool place_blocks(const std::vector<BlockFile>& files, const std::vector<Matrix>
   return true;
 }
 
-bool assemble(const std::vector<std::string>& prefixes, Kind kind, long n, Matrix& sum, std::vector<BlockFile>& used,
-              std::string& err) {
-  sizeMatrix(sum, n, n);
-  used.clear();
-  Matrix whole;
-  for (const std::string& prefix : prefixes) {
-    std::vector<BlockFile> files;
-    if (!find_blocks(prefix, kind, files, err)) return false;
-    std::vector<Matrix> values(files.size());
+namespace {
+
+// Lists the block files of every prefix and checks their ranges against the
+// list and their identities against one another and the earlier inputs.
+bool list_all(const std::vector<std::string>& prefixes, Kind kind, long n, const std::vector<SeenInput>& earlier,
+              std::vector<std::vector<BlockFile>>& lists, std::string& err) {
+  lists.assign(prefixes.size(), {});
+  std::vector<SeenInput> seen = earlier;
+  for (size_t p = 0; p < prefixes.size(); ++p) {
+    if (!find_blocks(prefixes[p], kind, lists[p], err)) return false;
     // Ranges first, so that a name far beyond the list sizes nothing.
-    for (const BlockFile& b : files)
+    for (const BlockFile& b : lists[p])
       if (!within(b, n, err)) return false;
-    for (size_t f = 0; f < files.size(); ++f)
-      if (!read_block(files[f], values[f], err)) return false;
-    if (!place_blocks(files, values, n, whole, err)) {
-      err += " (block prefix \"" + prefix + "\")";
-      return false;
+    for (BlockFile& b : lists[p]) {
+      if (!file_id(b.path, b.id)) {
+        err = "cannot open block file " + b.path + ": " + std::strerror(errno);
+        return false;
+      }
+      b.have_id = true;
+      const std::string what = "block file " + b.path + " (block prefix \"" + prefixes[p] + "\")";
+      for (const SeenInput& s : seen)
+        if (s.id == b.id) {
+          err = what + " is the same file as " + s.what + ": a file reached twice would be added twice";
+          return false;
+        }
+      seen.push_back({what, b.id});
     }
-    for (size_t i = 0; i < sum.cells.size(); ++i) sum.cells[i] = sum.cells[i] + whole.cells[i];
-    used.insert(used.end(), files.begin(), files.end());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool assemble(const std::vector<std::string>& prefixes, Kind kind, long n, Matrix& sum, std::vector<BlockFile>& used,
+              std::string& err, const std::vector<SeenInput>& earlier) {
+  used.clear();
+  std::vector<std::vector<BlockFile>> lists;
+  if (!list_all(prefixes, kind, n, earlier, lists, err)) return false;
+  try {
+    sizeMatrix(sum, n, n);
+    Matrix whole;
+    for (size_t p = 0; p < prefixes.size(); ++p) {
+      const std::vector<BlockFile>& files = lists[p];
+      std::vector<Matrix> values(files.size());
+      for (size_t f = 0; f < files.size(); ++f)
+        if (!read_block(files[f], values[f], err)) return false;
+      if (!place_blocks(files, values, n, whole, err)) {
+        err += " (block prefix \"" + prefixes[p] + "\")";
+        return false;
+      }
+      for (size_t i = 0; i < sum.cells.size(); ++i) sum.cells[i] = sum.cells[i] + whole.cells[i];
+      used.insert(used.end(), files.begin(), files.end());
+    }
+  } catch (const std::bad_alloc&) {
+    sum = Matrix();
+    err = "out of memory while assembling the " + std::to_string(n) + " x " + std::to_string(n) +
+          " matrix from the block files";
+    return false;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 // returns false; nothing here prints or exits.
 #pragma once
 
+#include "input.h"
 #include "matrix.h"
 
 #include <string>
@@ -24,13 +25,31 @@ struct BlockFile {
   std::string name;  // file name alone
   bool rect = false;
   long r0 = 0, r1 = 0, c0 = 0, c1 = 0;  // for a diagonal block c0 = r0, c1 = r1
+  // When set, read_block refuses a file whose identity, once opened, is not
+  // `id` (the path was pointed elsewhere after the files were compared).
+  bool have_id = false;
+  FileId id;
 };
+
+// An input already read, for the check that no file is reached twice.
+struct SeenInput {
+  std::string what;  // "the sample list samples.txt", say
+  FileId id;
+};
+
+// The most samples an analysis can hold: LAPACK counts the n x n cells of its
+// arrays in a 32-bit int.
+constexpr long kMaxSamples = 46340;
 
 // The sample list, read as the shared `read_sample` counts it: every line is a
 // name, an empty line inside the list included; only the empty piece after a
 // final line feed is no name. A name holding a comma or a double quote is
 // refused: the eigenvector file could not carry it back to the loadings programs.
-bool read_sample_list(const std::string& path, std::vector<std::string>& names, std::string& err);
+// So is a name given twice (it would be one sample counted twice), a list of
+// more than kMaxSamples names, and a list that does not fit in memory.
+// `seen`, when given, receives the list's identity.
+bool read_sample_list(const std::string& path, std::vector<std::string>& names, std::string& err,
+                      SeenInput* seen = nullptr);
 
 // Parses `rest`, a file name with the prefix's stem already removed.
 // Returns 1 for a block file name of `kind` (filling the ranges and `rect`),
@@ -43,7 +62,9 @@ int parse_block_name(std::string_view rest, Kind kind, BlockFile& b);
 bool find_blocks(const std::string& prefix, Kind kind, std::vector<BlockFile>& out, std::string& err);
 
 // Reads one block file into `m`, checking that it holds as many lines and
-// values per line as its name says, each value a finite number.
+// values per line as its name says, each value a finite number, and for a
+// diagonal block that its two triangles hold the same values, bit for bit
+// (a block that is not symmetric is not an inner-product block).
 bool read_block(const BlockFile& b, Matrix& m, std::string& err);
 
 // Places the blocks of one prefix into the n x n matrix `whole` (set, not
@@ -54,7 +75,10 @@ bool place_blocks(const std::vector<BlockFile>& files, const std::vector<Matrix>
 
 // Reads and places the blocks of every prefix, adding the prefixes cell by cell
 // in the order given. `used` receives the files read, prefix by prefix.
+// Before any block is read, every block file is known by its identity: one
+// file reached twice (two prefixes naming one folder, a link), or one of the
+// `earlier` inputs, is refused, since it would be added twice.
 bool assemble(const std::vector<std::string>& prefixes, Kind kind, long n, Matrix& sum,
-              std::vector<BlockFile>& used, std::string& err);
+              std::vector<BlockFile>& used, std::string& err, const std::vector<SeenInput>& earlier = {});
 
 }  // namespace ge

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <new>
 
 // LAPACK's symmetric eigensolver (relatively robust representations), Fortran
 // calling convention: everything by pointer, column-major arrays, and one
@@ -26,7 +28,15 @@ void fix_signs(Matrix& vecs) {
   }
 }
 
-bool sym_eigen(const Matrix& a, std::vector<double>& values, Matrix& vecs, std::string& err) {
+namespace {
+
+std::string g6(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+bool decompose(const Matrix& a, std::vector<double>& values, Matrix& vecs, std::string& err) {
   if (a.rows() != a.cols() || a.rows() == 0 || a.rows() > 46340) {
     err = "the matrix to decompose must be square with 1 to 46340 rows";
     return false;
@@ -34,7 +44,7 @@ bool sym_eigen(const Matrix& a, std::vector<double>& values, Matrix& vecs, std::
   for (size_t i = 0; i < a.cells.size(); ++i)
     if (!std::isfinite(a.cells[i])) {
       err = "the assembled matrix holds a value that is not finite (row " + std::to_string(i / a.cols() + 1) +
-            ", column " + std::to_string(i % a.cols() + 1) + ")";
+            ", column " + std::to_string(i % a.cols() + 1) + "): the sum of the blocks overflows";
       return false;
     }
   const int n = static_cast<int>(a.rows());
@@ -73,6 +83,56 @@ bool sym_eigen(const Matrix& a, std::vector<double>& values, Matrix& vecs, std::
   }
   fix_signs(vecs);
   return true;
+}
+
+}  // namespace
+
+bool sym_eigen(const Matrix& a, std::vector<double>& values, Matrix& vecs, std::string& err) {
+  try {
+    return decompose(a, values, vecs, err);
+  } catch (const std::bad_alloc&) {
+    values = {};
+    vecs = Matrix();
+    err = "out of memory for the eigen-decomposition of the " + std::to_string(a.rows()) + " x " +
+          std::to_string(a.rows()) + " matrix";
+    return false;
+  }
+}
+
+bool check_result(const std::vector<double>& values, const Matrix& vecs, std::string& err) {
+  for (size_t k = 0; k < values.size(); ++k)
+    if (!std::isfinite(values[k])) {
+      err = "the eigen-decomposition gives eigenvalue " + std::to_string(k + 1) + " as " + g6(values[k]) +
+            ": the matrix is too large in magnitude to decompose";
+      return false;
+    }
+  for (size_t i = 0; i < vecs.cells.size(); ++i)
+    if (!std::isfinite(vecs.cells[i])) {
+      err = "the eigen-decomposition gives a value that is not finite in eigenvector " +
+            std::to_string(i % vecs.cols() + 1);
+      return false;
+    }
+  if (values.empty() || !(values[0] > 0)) {
+    err = "the matrix has no positive eigenvalue (the largest is " +
+          (values.empty() ? std::string("missing") : g6(values[0])) + "): " +
+          (!values.empty() && values[0] == 0 ? "the blocks hold no variance (all zero, say, from a run of no chromosomes)"
+                                              : "the matrix is not an inner-product matrix");
+    return false;
+  }
+  double total = 0;
+  for (double v : values) total += v;
+  if (!std::isfinite(total) || !(total > 0)) {
+    err = "the sum of the eigenvalues (the total variance) is " + g6(total) +
+          (std::isfinite(total) ? ", not positive: the matrix is not an inner-product matrix"
+                                : ": too large to give each component's share");
+    return false;
+  }
+  return true;
+}
+
+double share(double v, double total) {
+  const double p = 100.0 * v / total;
+  return std::isfinite(p) ? p : v / total * 100.0;  // 100 v overflows near the largest double
 }
 
 }  // namespace ge

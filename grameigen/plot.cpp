@@ -1,5 +1,7 @@
 #include "plot.h"
 
+#include "eigen.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +14,7 @@ namespace {
 const char* const kPalette[] = {"#1f6fb4", "#d0312d", "#2e9e44", "#f28e1c", "#8a5fbf",
                                 "#8c564b", "#d9489e", "#17a8b8", "#a5a31a", "#555555"};
 const char* const kNoGroup = "#9a9a9a";
+const char* const kOutlier = "#c00000";
 
 std::string esc(const std::string& s) {
   std::string o;
@@ -85,7 +88,8 @@ std::vector<double> nice_ticks(double lo, double hi, int want) {
 }
 
 std::string pca_svg(const std::string& title, const std::vector<std::string>& names,
-                    const std::vector<std::string>& groups, const std::vector<double>& values, const Matrix& vecs) {
+                    const std::vector<std::string>& groups, const std::vector<double>& values, const Matrix& vecs,
+                    const std::vector<int>& rounds, const std::string& outlier_note) {
   const size_t n = vecs.rows();
   const double W = 1120, H = 560;
   std::string s;
@@ -98,7 +102,7 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
 
   double total = 0;
   for (double v : values) total += v;
-  auto pct = [&](size_t k) { return total > 0 && k < values.size() ? 100.0 * values[k] / total : 0.0; };
+  auto pct = [&](size_t k) { return total > 0 && k < values.size() ? share(values[k], total) : 0.0; };
 
   // Groups in order of first appearance, each with its colour.
   std::vector<std::string> order;
@@ -160,20 +164,32 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
          "\" fill-opacity=\"0.85\" stroke=\"#222\" stroke-width=\"0.6\"><title>" + esc(names[i]) +
          (groups.empty() ? std::string() : " (" + esc(groups[i]) + ")") + "</title></circle>\n";
   }
-  // Labels placed greedily: beside, left of, above or below the point, and
-  // left out where every place is taken (the point keeps its tooltip).
+  auto outlier = [&](size_t i) { return i < rounds.size() && rounds[i] > 0; };
+  for (size_t i = 0; i < n; ++i)
+    if (outlier(i))
+      s += "<circle cx=\"" + fmt("%.2f", ax.at(vecs[i][0])) + "\" cy=\"" + fmt("%.2f", ay.at(vecs[i][1])) +
+           "\" r=\"8\" fill=\"none\" stroke=\"" + kOutlier + "\" stroke-width=\"1.8\"><title>" + esc(names[i]) +
+           ": outlier, round " + std::to_string(rounds[i]) + "</title></circle>\n";
+  // Labels placed greedily, outliers first: beside, left of, above or below
+  // the point, and left out where every place is taken (the point keeps its
+  // tooltip).
   struct Box { double x0, y0, x1, y1; };
   std::vector<Box> taken;
   for (size_t i = 0; i < n; ++i) {
     double px = ax.at(vecs[i][0]), py = ay.at(vecs[i][1]);
     taken.push_back({px - 4, py - 4, px + 4, py + 4});
   }
+  std::vector<size_t> label_order;
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t i = 0; i < n; ++i)
+      if (outlier(i) == (pass == 0)) label_order.push_back(i);
   size_t hidden = 0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i : label_order) {
     const double w = 0.6 * label_size * static_cast<double>(std::min<size_t>(names[i].size(), 40)), h = label_size;
     const double px = ax.at(vecs[i][0]), py = ay.at(vecs[i][1]);
-    const double tries[4][2] = {{px + 5, py + h / 2 - 1}, {px - 5 - w, py + h / 2 - 1}, {px - w / 2, py - 6},
-                                {px - w / 2, py + 6 + h}};  // baseline-left corners
+    const double gap = outlier(i) ? 4 : 0;  // clear of the ring
+    const double tries[4][2] = {{px + 5 + gap, py + h / 2 - 1}, {px - 5 - gap - w, py + h / 2 - 1},
+                                {px - w / 2, py - 6 - gap}, {px - w / 2, py + 6 + gap + h}};  // baseline-left corners
     bool placed = false;
     for (const auto& t : tries) {
       Box b{t[0], t[1] - h, t[0] + w, t[1]};
@@ -186,7 +202,8 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
       if (clash) continue;
       taken.push_back(b);
       s += "<text x=\"" + fmt("%.2f", t[0]) + "\" y=\"" + fmt("%.2f", t[1]) + "\" font-size=\"" +
-           fmt("%g", label_size) + "\" fill=\"#333\">" + esc(names[i]) + "</text>\n";
+           fmt("%g", label_size) + "\" fill=\"" + (outlier(i) ? kOutlier : "#333") + "\">" + esc(names[i]) +
+           "</text>\n";
       placed = true;
       break;
     }
@@ -196,6 +213,9 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
     s += "<text x=\"" + fmt("%g", x1 - 4) + "\" y=\"" + fmt("%g", y1 - 6) +
          "\" font-size=\"10\" fill=\"#777\" text-anchor=\"end\">" + std::to_string(hidden) +
          " labels left out where points crowd (hover a point for its name)</text>\n";
+  if (!outlier_note.empty())
+    s += "<text x=\"" + fmt("%g", x0) + "\" y=\"" + fmt("%g", y1 + 58) + "\" font-size=\"12\" fill=\"" + kOutlier +
+         "\">" + esc(outlier_note) + "</text>\n";
   s += "</g>\n";
 
   // --- Legend.
@@ -222,8 +242,11 @@ std::string pca_svg(const std::string& title, const std::vector<std::string>& na
   double vmax = 0;
   for (size_t k = 0; k < m; ++k) vmax = std::max(vmax, values[k]);
   if (!(vmax > 0)) vmax = 1;
-  std::vector<double> tv = nice_ticks(0, vmax * 1.12, 5);
-  double top = tv.empty() ? vmax * 1.12 : std::max(vmax * 1.12, tv.back());
+  // Headroom above the tallest bar, none where it would overflow.
+  const double room = std::isfinite(vmax * 1.12) ? vmax * 1.12 : vmax;
+  std::vector<double> tv = nice_ticks(0, room, 5);
+  if (!tv.empty() && !std::isfinite(tv.back())) tv.clear();
+  double top = tv.empty() ? room : std::max(room, tv.back());
   Axis sy{0, top, sy1, sy0};
   s += "<g id=\"scree\">\n";
   s += frame(sx0, sy0, sx1, sy1);

@@ -1,5 +1,6 @@
 #include "results.h"
 
+#include "eigen.h"
 #include "numformat.h"
 
 #include <cstdio>
@@ -54,7 +55,7 @@ std::string summary_text(long n, const std::vector<BlockFile>& used, const std::
   s += "):\n";
   double cumulative = 0.0;
   for (size_t k = 0; k < values.size() && k < leading; ++k) {
-    double pct = total > 0 ? 100.0 * values[k] / total : 0.0;
+    double pct = total > 0 ? share(values[k], total) : 0.0;
     cumulative += pct;
     std::snprintf(buf, sizeof buf, "  PC%-3zu %14.6g  %6.2f%%  (cumulative %6.2f%%)\n", k + 1, values[k], pct,
                   cumulative);

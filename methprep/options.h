@@ -8,7 +8,10 @@
 namespace prep {
 
 struct Options {
-  std::string format;  // bismark, counts, bedgraph or matrix
+  std::string format;  // bismark, counts, bedgraph, matrix, bedmethyl, cpgreport, methyldackel or allc
+  std::string mod = "m";       // bedmethyl: m, h or mh
+  bool mod_given = false;
+  bool merge_strands = false;  // C on + at p and on - at p + 1 as one site at p
   std::string out;
   uint32_t min_coverage = 1;
   double min_samples = 1.0;

@@ -57,7 +57,7 @@ void write_manifest(const std::vector<ChromStats>& stats, const ChromMap& chroms
 }
 
 void print_summary(const std::vector<ChromStats>& stats, const ChromMap& chroms, size_t n_samples,
-                   const std::string& out_dir) {
+                   const std::string& out_dir, uint64_t other_code) {
   uint64_t seen = 0, kept = 0, filled = 0;
   size_t written = 0;
   for (const ChromStats& s : stats) {
@@ -73,6 +73,9 @@ void print_summary(const std::vector<ChromStats>& stats, const ChromMap& chroms,
   }
   for (const auto& [name, lines] : chroms.dropped())
     std::printf("dropped chromosome %s: %llu lines\n", name.c_str(), static_cast<unsigned long long>(lines));
+  if (other_code > 0)
+    std::printf("skipped %llu lines of other modification codes or contexts\n",
+                static_cast<unsigned long long>(other_code));
   std::string dir = out_dir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   std::printf("%zu samples, %zu chromosomes written, %llu of %llu sites kept, %llu values filled in\n", n_samples,

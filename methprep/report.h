@@ -15,8 +15,9 @@ void write_manifest(const std::vector<ChromStats>& stats, const ChromMap& chroms
                     const std::vector<std::string>& names);
 // Writes stage/samples.txt.
 void write_samples(const std::vector<std::string>& names);
-// The closing summary.
+// The closing summary; `other_code` lines were skipped for another
+// modification code or context.
 void print_summary(const std::vector<ChromStats>& stats, const ChromMap& chroms, size_t n_samples,
-                   const std::string& out_dir);
+                   const std::string& out_dir, uint64_t other_code = 0);
 
 }  // namespace prep

@@ -1,7 +1,8 @@
 // The run's working folder under DIR: temporary runs in "tmp/", the finished
-// output in "stage/" until it is moved into place at the end. Any fatal error
-// removes the folder (and DIR itself when this run created it), so a failed
-// run leaves nothing behind.
+// output in "stage/" until it is moved into place at the end. Any fatal error,
+// and any catchable signal that would end the process, removes the folder
+// (and DIR itself when this run created it), so a failed run leaves nothing
+// behind.
 #pragma once
 
 #include <string>
@@ -21,8 +22,15 @@ void workspace_publish();
 // Removes the working folder and, if this run created it, DIR.
 void workspace_discard();
 
-// Prints `msg` on standard output, discards the workspace and exits.
+// Prints `msg` on standard output, discards the workspace and exits. Every
+// descriptor but the standard ones is closed first: the run is over, and a
+// failure for want of descriptors must still be able to remove the folder.
 [[noreturn]] void fatal(const std::string& msg, int status = 1);
+
+// What the run is doing ("reading S1.cov"), for the message of a failure
+// that has no better one (out of memory).
+void set_activity(const std::string& what);
+const std::string& activity();
 // Removes a file or a folder tree; errors are ignored.
 void remove_tree(const std::string& path);
 

@@ -2,12 +2,17 @@
 // (1 to 4 lines, 1 to 4 values per line, diagonal or rectangular), the rest
 // is the file. read_block must accept exactly the files of that many lines
 // (a carriage return before a line feed allowed) of that many values, each a
-// number as printf writes it with a finite value, and store strtod's values.
-// parse_block_name gets the same bytes as a file name.
+// number as printf writes it with a finite value, a diagonal block with the
+// same doubles (bit for bit) in its two triangles, and store strtod's values.
+// parse_block_name gets the same bytes as a file name, read_sample_list the
+// same bytes as a sample list (every line a name, none holding a comma, a
+// double quote or a NUL byte, none given twice).
 #include "blocks.h"
 #include "fuzz_util.h"
 
+#include <bit>
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -29,7 +34,7 @@ bool printf_number(const std::string& f) {
 }
 
 // The model: true and the values when the file is a valid block.
-bool model(const std::string& text, long rows, long cols, std::vector<double>& vals) {
+bool model(const std::string& text, long rows, long cols, bool diagonal, std::vector<double>& vals) {
   std::vector<std::string> lines = fz::lines_of(text);
   if (static_cast<long>(lines.size()) != rows) return false;
   for (std::string& line : lines) {
@@ -49,6 +54,23 @@ bool model(const std::string& text, long rows, long cols, std::vector<double>& v
       if (!std::isfinite(v)) return false;
       vals.push_back(v);
     }
+  }
+  if (diagonal)
+    for (long r = 0; r < rows; ++r)
+      for (long c = 0; c < r; ++c)
+        if (std::bit_cast<uint64_t>(vals[static_cast<size_t>(r * cols + c)]) !=
+            std::bit_cast<uint64_t>(vals[static_cast<size_t>(c * cols + r)]))
+          return false;
+  return true;
+}
+
+// The sample-list model: true and the names when the list is accepted.
+bool list_model(const std::string& text, std::vector<std::string>& names) {
+  if (text.find('\0') != std::string::npos) return false;
+  std::set<std::string> seen;
+  for (const std::string& line : fz::lines_of(text)) {
+    if (line.find_first_of(",\"") != std::string::npos || !seen.insert(line).second) return false;
+    names.push_back(line);
   }
   return true;
 }
@@ -70,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const long rows = b.r1 - b.r0 + 1, cols = b.c1 - b.c0 + 1;
 
   std::vector<double> want;
-  const bool valid = model(text, rows, cols, want);
+  const bool valid = model(text, rows, cols, !b.rect, want);
   Matrix m;
   std::string err;
   const bool ok = ge::read_block(b, m, err);
@@ -82,6 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (long c = 0; c < cols; ++c)
         if (!fz::same(m[r][c], want[static_cast<size_t>(r * cols + c)])) fz::finding("read_block value", fz::show(text));
   }
+
+  // The same bytes as a sample list.
+  std::vector<std::string> want_names, names;
+  const bool list_valid = list_model(text, want_names);
+  const bool list_ok = ge::read_sample_list(b.path, names, err);
+  if (list_ok != list_valid) fz::finding(list_ok ? "read_sample_list accepts" : "read_sample_list refuses", fz::show(text) + " / " + err);
+  if (list_ok && names != want_names) fz::finding("read_sample_list names", fz::show(text));
 
   // The same bytes as a block file name (after the prefix's stem).
   for (ge::Kind kind : {ge::Kind::Std, ge::Kind::Cen}) {

@@ -1,15 +1,19 @@
 #include "blocks.h"
 #include "eigen.h"
 #include "numparse.h"
+#include "outliers.h"
 #include "plot.h"
 #include "results.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -483,4 +487,243 @@ TEST(ResultFiles, SummaryAndPlot) {
   ASSERT_FALSE(t.empty());
   EXPECT_NEAR(t.front(), -0.2, 1e-12);  // step 0.2
   EXPECT_NEAR(t.back(), 0.4, 1e-12);
+}
+
+// --- Hostile inputs: streams, files reached twice, names given twice,
+// asymmetric blocks, results without variance.
+
+TEST(Input, ReadsOnceAsAStreamAndRefusesNulBytes) {
+  std::string d = fresh_dir("input");
+  ge::Input in;
+  std::string_view line;
+  std::vector<std::string> got;
+  // A line longer than the first buffer, a final line without a line feed.
+  const std::string longline(200000, 'x');
+  put(d + "a", "a\n\r\n" + longline + "\nlast");
+  ASSERT_TRUE(in.open(d + "a"));
+  while (in.next(line)) got.emplace_back(line);
+  EXPECT_FALSE(in.failed());
+  EXPECT_EQ(got, (std::vector<std::string>{"a", "\r", longline, "last"}));
+  put(d + "nul", std::string("a\nb\0c\n", 6));
+  got.clear();
+  ASSERT_TRUE(in.open(d + "nul"));
+  while (in.next(line)) got.emplace_back(line);
+  EXPECT_TRUE(in.failed());
+  EXPECT_NE(in.reason().find("NUL byte"), std::string::npos);
+  EXPECT_FALSE(in.open(d));  // a folder
+  EXPECT_EQ(errno, EISDIR);
+  // A named pipe: opened once, its writer's lines all read.
+  ASSERT_EQ(0, mkfifo((d + "fifo").c_str(), 0600));
+  std::thread writer([&] { std::ofstream(d + "fifo") << "p\nq\n"; });
+  got.clear();
+  ASSERT_TRUE(in.open(d + "fifo"));
+  while (in.next(line)) got.emplace_back(line);
+  writer.join();
+  EXPECT_EQ(got, (std::vector<std::string>{"p", "q"}));
+  // Identity without opening, the same through a link.
+  ASSERT_EQ(0, symlink((d + "a").c_str(), (d + "link").c_str()));
+  ge::FileId a, l;
+  ASSERT_TRUE(ge::file_id(d + "a", a));
+  ASSERT_TRUE(ge::file_id(d + "link", l));
+  EXPECT_TRUE(a == l);
+  ASSERT_TRUE(ge::file_id(d + "fifo", l));
+  EXPECT_FALSE(a == l);
+}
+
+TEST(SampleList, RefusesANameGivenTwice) {
+  std::string d = fresh_dir("samples_dup");
+  std::vector<std::string> names;
+  std::string err;
+  put(d + "a", "S1\nS2\nS3\nS2\n");
+  EXPECT_FALSE(ge::read_sample_list(d + "a", names, err));
+  EXPECT_NE(err.find("the name \"S2\" on line 4 is the name on line 2"), std::string::npos) << err;
+  put(d + "b", "S1\n\nS3\n\n");
+  EXPECT_FALSE(ge::read_sample_list(d + "b", names, err));
+  EXPECT_NE(err.find("the name \"\" on line 4 is the name on line 2"), std::string::npos) << err;
+  // Names that differ in a byte are two names.
+  put(d + "c", "S1\nS1 \nS1\r\ns1\n");
+  EXPECT_TRUE(ge::read_sample_list(d + "c", names, err)) << err;
+  EXPECT_EQ(names.size(), 4u);
+  std::string many;
+  for (long i = 0; i <= ge::kMaxSamples; ++i) many += std::to_string(i) + "\n";
+  put(d + "many", many);
+  EXPECT_FALSE(ge::read_sample_list(d + "many", names, err));
+  EXPECT_NE(err.find("more than 46340 names"), std::string::npos) << err;
+}
+
+TEST(BlockFiles, ADiagonalBlockMustBeSymmetricBitForBit) {
+  struct Case { const char* text; const char* says; };
+  const Case cases[] = {
+      {"1,2,3\n2,1,4\n3,4.0000000000000009,1\n", "line 2, value 3 is 4 but line 3, value 2 is 4.0000000000000009"},
+      {"1,2,3\n2,1,4\n3.5,4,1\n", "line 1, value 3 is 3 but line 3, value 1 is 3.5"},
+      {"1,0,3\n-0,1,4\n3,4,1\n", "line 1, value 2 is 0 but line 2, value 1 is -0"},
+  };
+  for (const Case& c : cases) {
+    std::string d = fresh_dir("asym");
+    put(d + "diagst_1.3_.csv", c.text);
+    std::string err = assemble_error({d}, 3);
+    EXPECT_NE(err.find("diagst_1.3_.csv (samples 1-3 against samples 1-3, 3 lines of 3 values) is not symmetric: " +
+                       std::string(c.says)),
+              std::string::npos)
+        << err;
+  }
+  // The same values in other digits are the same; a rectangular block has no such rule.
+  std::string d = fresh_dir("sym");
+  put(d + "diagst_1.2_.csv", "1,2.50\n25e-1,1\n");
+  put(d + "diagst_3.3_.csv", "4\n");
+  put(d + "rectst_3.3_1.2_.csv", "7,8\n");
+  Matrix m;
+  std::vector<ge::BlockFile> used;
+  std::string err;
+  ASSERT_TRUE(ge::assemble({d}, ge::Kind::Std, 3, m, used, err)) << err;
+  EXPECT_EQ(m[0][1], 2.5);
+  EXPECT_EQ(m[1][2], 8.0);
+}
+
+TEST(BlockFiles, AFileReachedTwiceIsRefusedBeforeAnyIsRead) {
+  Matrix g = known(4, 1.0);
+  std::string d = fresh_dir("twice");
+  ASSERT_EQ(0, std::system(("mkdir '" + d + "b' '" + d + "h'").c_str()));
+  diag(d + "b/", g, 1, 4);
+  ASSERT_EQ(0, link((d + "b/diagst_1.4_.csv").c_str(), (d + "h/diagst_1.4_.csv").c_str()));
+  ASSERT_EQ(0, symlink((d + "b").c_str(), (d + "s").c_str()));
+  for (const std::string& again : {d + "b/", d + "./b/", d + "s/", d + "h/", d + "h/../b/"}) {
+    std::string err = assemble_error({d + "b/", again}, 4);
+    EXPECT_NE(err.find("block file " + again + "diagst_1.4_.csv (block prefix \"" + again +
+                       "\") is the same file as block file " + d + "b/diagst_1.4_.csv"),
+              std::string::npos)
+        << err;
+  }
+  // Known before reading: a broken file reached twice is refused for that.
+  put(d + "b/diagst_1.4_.csv", "broken\n");
+  EXPECT_NE(assemble_error({d + "b/", d + "s/"}, 4).find("same file"), std::string::npos);
+  // An earlier input (the sample list, say) as a block file.
+  diag(d + "b/", g, 1, 4);
+  ge::SeenInput list{"the sample list L", {}};
+  ASSERT_TRUE(ge::file_id(d + "h/diagst_1.4_.csv", list.id));
+  Matrix m;
+  std::vector<ge::BlockFile> used;
+  std::string err;
+  EXPECT_FALSE(ge::assemble({d + "b/"}, ge::Kind::Std, 4, m, used, err, {list}));
+  EXPECT_NE(err.find("is the same file as the sample list L"), std::string::npos) << err;
+  // A copy is another file: added.
+  ASSERT_EQ(0, std::system(("mkdir '" + d + "c' && cp '" + d + "b/diagst_1.4_.csv' '" + d + "c/'").c_str()));
+  ASSERT_TRUE(ge::assemble({d + "b/", d + "c/"}, ge::Kind::Std, 4, m, used, err)) << err;
+  EXPECT_EQ(m[2][3], 2 * g[2][3]);
+}
+
+TEST(Eigen, ResultsWithoutVarianceOrBeyondTheLargestDoubleAreRefused) {
+  Matrix v;
+  sizeMatrix(v, 2, 2);
+  v[0][0] = v[1][1] = 1;
+  std::string err;
+  EXPECT_TRUE(ge::check_result({2, 1}, v, err)) << err;
+  EXPECT_TRUE(ge::check_result({2, -1}, v, err)) << err;  // a total above zero
+  EXPECT_FALSE(ge::check_result({0, 0}, v, err));
+  EXPECT_NE(err.find("no positive eigenvalue (the largest is 0): the blocks hold no variance"), std::string::npos) << err;
+  EXPECT_FALSE(ge::check_result({-1, -2}, v, err));
+  EXPECT_NE(err.find("not an inner-product matrix"), std::string::npos) << err;
+  EXPECT_FALSE(ge::check_result({1, -3}, v, err));
+  EXPECT_NE(err.find("total variance) is -2, not positive"), std::string::npos) << err;
+  EXPECT_FALSE(ge::check_result({INFINITY, 1}, v, err));
+  EXPECT_NE(err.find("eigenvalue 1 as inf"), std::string::npos) << err;
+  EXPECT_FALSE(ge::check_result({NAN, 1}, v, err));
+  EXPECT_FALSE(ge::check_result({1.7e308, 1.7e308}, v, err));
+  EXPECT_NE(err.find("total variance) is inf"), std::string::npos) << err;
+  v[1][0] = NAN;
+  EXPECT_FALSE(ge::check_result({2, 1}, v, err));
+  EXPECT_NE(err.find("eigenvector 1"), std::string::npos) << err;
+  // Shares: 100 v / total, and v / total x 100 where 100 v overflows.
+  EXPECT_EQ(ge::share(1, 3), 100.0 * 1 / 3);
+  EXPECT_EQ(ge::share(1.5e308, 1.6e308), 1.5e308 / 1.6e308 * 100.0);
+  // The summary and the plot of a result near the largest double hold no nan.
+  v[1][0] = 0;
+  std::string sum = ge::summary_text(2, {}, {1.5e308, 1e307}, 10);
+  EXPECT_NE(sum.find("93.75%"), std::string::npos) << sum;
+  std::string svg = ge::pca_svg("t", {"a", "b"}, {}, {1.5e308, 1e307}, v);
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(svg.find("inf"), std::string::npos);
+}
+
+// --- Outliers.
+
+namespace {
+
+// n samples, one column per entry of `cols`: the leading entries given, the rest 0.
+Matrix columns(size_t n, const std::vector<std::vector<double>>& cols) {
+  Matrix v;
+  sizeMatrix(v, static_cast<long>(n), static_cast<long>(cols.size()));
+  for (size_t k = 0; k < cols.size(); ++k)
+    for (size_t i = 0; i < cols[k].size(); ++i) v[i][k] = cols[k][i];
+  return v;
+}
+
+}  // namespace
+
+TEST(Outliers, RoundsOverTheSamplesNotYetFlagged) {
+  // Column {10, 3, 0 x 8}: round 1 mean 1.3, SD sqrt(92.1 / 9), 10 is 2.72 SD
+  // out and 3 only 0.53; round 2 over {3, 0 x 8}: mean 1/3, SD 1, so 3 is
+  // 2.67 SD out; round 3: all 0, SD 0, no more.
+  Matrix v = columns(10, {{10, 3}});
+  ge::OutlierRule rule{2, 10};
+  std::vector<ge::Outlier> f = ge::find_outliers({1}, v, rule);
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f[0].sample, 0u); EXPECT_EQ(f[0].round, 1); EXPECT_EQ(f[0].component, 0u);
+  EXPECT_NEAR(f[0].deviation, 8.7 / std::sqrt(92.1 / 9), 1e-14);
+  EXPECT_EQ(f[1].sample, 1u); EXPECT_EQ(f[1].round, 2);
+  EXPECT_NEAR(f[1].deviation, 8.0 / 3, 1e-14);
+  // A higher limit: the first is not beyond it, so no second round.
+  rule.sd = 2.8;
+  EXPECT_TRUE(ge::find_outliers({1}, v, rule).empty());
+  // Negative deviations count by their size.
+  Matrix w = columns(10, {{-10, -3}});
+  f = ge::find_outliers({1}, w, ge::OutlierRule{2, 10});
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_LT(f[0].deviation, -2);
+}
+
+TEST(Outliers, ComponentsSearchedAndTheComponentReported) {
+  // Sample 0 far out on both components, farther on the second: reported
+  // once, with the second. Sample 1 out on the third only.
+  Matrix v = columns(10, {{10}, {20}, {0, 10}});
+  std::vector<ge::Outlier> f = ge::find_outliers({3, 2, 1}, v, ge::OutlierRule{2, 10});
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f[0].sample, 0u); EXPECT_EQ(f[0].component, 0u);  // both 2.85 SD out: a tie, the first
+  EXPECT_EQ(f[1].sample, 1u); EXPECT_EQ(f[1].component, 2u);
+  EXPECT_EQ(f[1].round, 1);
+  // Two leading components only: sample 1 is not searched for.
+  f = ge::find_outliers({3, 2, 1}, v, ge::OutlierRule{2, 2});
+  ASSERT_EQ(f.size(), 1u);
+  // Components of a zero (or numerically zero) eigenvalue are passed over.
+  EXPECT_EQ(ge::outlier_components({3, 2, 1e-20}, 10, ge::OutlierRule{2, 10}), 2u);
+  EXPECT_EQ(ge::outlier_components({3, 0, 1}, 10, ge::OutlierRule{2, 10}), 1u);
+  EXPECT_EQ(ge::outlier_components({3, 2, 1}, 2, ge::OutlierRule{2, 10}), 2u);  // at most n
+  EXPECT_EQ(ge::outlier_components({3, 2, 1}, 10, ge::OutlierRule{2, 0}), 0u);
+  EXPECT_EQ(ge::find_outliers({3, 2, 0}, v, ge::OutlierRule{2, 10}).size(), 1u);
+  EXPECT_TRUE(ge::find_outliers({3, 2, 1}, v, ge::OutlierRule{2, 0}).empty());
+  // A column that is constant has no SD: nothing flagged on it.
+  Matrix c = columns(4, {{1, 1, 1, 1}});
+  EXPECT_TRUE(ge::find_outliers({1}, c, ge::OutlierRule{0.1, 10}).empty());
+}
+
+TEST(Outliers, TableReportAndPlot) {
+  const std::vector<std::string> names = {"S1", "S2", "S3"};
+  const std::vector<ge::Outlier> f = {{2, 0, 7.25, 1}, {0, 3, -6.5, 2}};
+  EXPECT_EQ(ge::outliers_csv(names, f), "sample,component,deviation,round\n\"S3\",1,7.25,1\n\"S1\",4,-6.5,2\n");
+  EXPECT_EQ(ge::outliers_csv(names, {}), "sample,component,deviation,round\n");
+  EXPECT_EQ(ge::outliers_report(names, f, ge::OutlierRule{6, 10}, 10),
+            "outliers beyond 6 SD on any of PC1-PC10, in rounds: 2\n"
+            "  round 1   PC1       +7.25 SD  S3\n"
+            "  round 2   PC4       -6.50 SD  S1\n");
+  EXPECT_EQ(ge::outliers_report(names, {}, ge::OutlierRule{6, 10}, 10), "");
+  EXPECT_EQ(ge::component_range(1), "PC1");
+  Matrix v = columns(3, {{0.8, 0.1, -0.5}, {0.2, -0.9, 0.3}});
+  const std::string plain = ge::pca_svg("t", names, {}, {2, 1}, v);
+  EXPECT_EQ(plain, ge::pca_svg("t", names, {}, {2, 1}, v, {0, 0, 0}, ""));
+  const std::string marked = ge::pca_svg("t", names, {}, {2, 1}, v, {2, 0, 1}, "ringed: 2 outliers");
+  size_t rings = 0;
+  for (size_t at = 0; (at = marked.find("r=\"8\" fill=\"none\"", at)) != std::string::npos; ++at) ++rings;
+  EXPECT_EQ(rings, 2u);
+  EXPECT_NE(marked.find("<title>S1: outlier, round 2</title>"), std::string::npos);
+  EXPECT_NE(marked.find(">ringed: 2 outliers</text>"), std::string::npos);
 }

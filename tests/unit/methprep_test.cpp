@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -36,6 +37,15 @@ void write_gz(const std::string& path, const std::string& text) {
   ASSERT_NE(g, nullptr);
   gzwrite(g, text.data(), static_cast<unsigned>(text.size()));
   gzclose(g);
+}
+
+std::string gz_bytes(const std::string& text) {
+  std::string path = temp_path(".gz");
+  write_gz(path, text);
+  std::ifstream f(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::remove(path.c_str());
+  return bytes;
 }
 
 std::vector<std::string> all_lines(const std::string& path, std::string* err = nullptr) {
@@ -209,4 +219,76 @@ TEST(MethprepLines, GzipReadsAsPlain) {
   std::remove(plain.c_str());
   std::remove(gz.c_str());
   EXPECT_FALSE(in.open("/nonexistent/file"));
+}
+
+// Reads `bytes` through a pipe written one byte at a time, as a slow producer
+// delivers them: nothing may be lost to the gzip check, nothing sought back.
+std::vector<std::string> lines_through_pipe(const std::string& bytes, std::string* err) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    for (char c : bytes)
+      if (write(fds[1], &c, 1) != 1) break;
+    close(fds[1]);
+  });
+  std::vector<std::string> out = all_lines("/proc/self/fd/" + std::to_string(fds[0]), err);
+  writer.join();
+  close(fds[0]);
+  return out;
+}
+
+TEST(MethprepLines, PipesLoseNoBytes) {
+  const std::string text = "chr12\t5\t5\t0\t1\t1\nchr12\t9\t9\t0\t2\t0\n";
+  const std::vector<std::string> want = {"chr12\t5\t5\t0\t1\t1", "chr12\t9\t9\t0\t2\t0"};
+  std::string err;
+  EXPECT_EQ(lines_through_pipe(text, &err), want);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(lines_through_pipe(gz_bytes(text), &err), want);
+  EXPECT_EQ(err, "");
+  // One byte of a plain file, or 1f alone, is text.
+  EXPECT_EQ(lines_through_pipe("c", &err), std::vector<std::string>{"c"});
+  EXPECT_EQ(lines_through_pipe("\x1f", &err), std::vector<std::string>{"\x1f"});
+  EXPECT_EQ(lines_through_pipe("", &err), std::vector<std::string>{});
+}
+
+TEST(MethprepLines, GzipMembersAndTrailingData) {
+  std::string path = temp_path(".gz"), err;
+  // Concatenated members (an empty one among them) read as one text.
+  write_text(path, gz_bytes("a\nb") + gz_bytes("") + gz_bytes("c\n") + gz_bytes("d\n"));
+  EXPECT_EQ(all_lines(path, &err), (std::vector<std::string>{"a", "bc", "d"}));
+  EXPECT_EQ(err, "");
+  // Anything else after a member is refused, never dropped: text, one byte,
+  // padding, a lone 1f.
+  for (const std::string& tail : {std::string("chr1\t3\t3\t0\t1\t0\n"), std::string("x"), std::string(512, '\0'),
+                                  std::string("\x1f")}) {
+    write_text(path, gz_bytes("a\n") + tail);
+    all_lines(path, &err);
+    EXPECT_NE(err.find("data that are not gzip follow the gzip data (from byte"), std::string::npos) << err;
+  }
+  // A damaged second member is damaged data.
+  std::string second = gz_bytes("b\n");
+  second[second.size() / 2] ^= 0x55;
+  write_text(path, gz_bytes("a\n") + second.substr(0, second.size() - 4));
+  all_lines(path, &err);
+  EXPECT_NE(err.find("gzip data are damaged"), std::string::npos) << err;
+  std::remove(path.c_str());
+}
+
+TEST(MethprepLines, ByteOrderMarkSkippedAtTheStartOnly) {
+  const std::string bom = "\xEF\xBB\xBF";
+  std::string plain = temp_path(".txt"), gz = temp_path(".gz");
+  write_text(plain, bom + "chr1\t5\n" + bom + "x\n");
+  write_gz(gz, bom + "chr1\t5\n" + bom + "x\n");
+  const std::vector<std::string> want = {"chr1\t5", bom + "x"};
+  EXPECT_EQ(all_lines(plain), want);
+  EXPECT_EQ(all_lines(gz), want);
+  std::string err;
+  EXPECT_EQ(lines_through_pipe(bom + "chr1\t5\n" + bom + "x\n", &err), want);
+  write_text(plain, bom);
+  EXPECT_EQ(all_lines(plain), std::vector<std::string>{""});
+  std::remove(plain.c_str());
+  std::remove(gz.c_str());
+  InputLines in;
+  EXPECT_FALSE(in.open("/tmp"));
+  EXPECT_EQ(in.error(), std::strerror(EISDIR));
 }
