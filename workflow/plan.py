@@ -277,8 +277,12 @@ def mem_grameigen(n):
     return to_mb(6 * n * n * 8 + READ_BUFFER)
 
 
-def mem_loadings(n, k, analyses=1):
-    return to_mb(analyses * 2 * n * k * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
+def mem_loadings(n, k, analyses=1, held_sites=0):
+    """`held_sites`: the sites of the chromosome for a build whose
+    stdweights/cenweights keep every site's loadings (sites x K doubles,
+    counted twice for the growing table) until the end: one without the
+    weights program."""
+    return to_mb(analyses * 2 * n * k * 8 + 2 * held_sites * k * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
 
 
 # ---------------------------------------------------------------- kernel work
@@ -394,6 +398,9 @@ class Plan:
             raise PlanError(f"label: {self.label!r} must be letters, digits and _ . + - only")
         bin_dir = str(cfg["bin_dir"] or "") or default_bin_dir(repo_dir or os.getcwd())
         self.bin_dir = os.path.abspath(bin_dir)
+        # Loadings programs that write each chunk's rows as they go came with
+        # the weights program; older ones keep all rows until the end.
+        self.loadings_stream = os.access(os.path.join(self.bin_dir, "weights"), os.X_OK)
 
         self.chroms = parse_chromosomes(cfg["chromosomes"])
         self.runs = parse_runs(cfg["runs"], self.chroms)
@@ -561,6 +568,10 @@ class Plan:
 
     # ---- memory and length per job
 
+    def mem_loadings_of(self, sites, analyses=1):
+        """Memory of one loadings job over a chromosome of `sites` sites."""
+        return mem_loadings(self.n, self.k, analyses, 0 if self.loadings_stream else sites)
+
     def run_sites_of(self, first, last):
         return sum(self.sites.get(c, 0) for c in range(first, last + 1))
 
@@ -582,7 +593,8 @@ class Plan:
             ]
         rows.append(("grameigen", len(self.analyses), mem_grameigen(n), None))
         for program, analyses in self.loadings_jobs():
-            rows.append((program, len(self.chroms), mem_loadings(n, self.k, len(analyses)), None))
+            rows.append((program, len(self.chroms), self.mem_loadings_of(max(self.sites.values()), len(analyses)),
+                         None))
         return rows
 
     def text(self):

@@ -243,6 +243,22 @@ class Roads(unittest.TestCase):
         self.assertIn("above mem_mb_per_job", p.road_source)
         self.assertEqual(plan.Plan(dict(self.config, mem_mb_per_job=plan.mem_fullgram(9))).road, "one_reading")
 
+    def test_loadings_memory_follows_the_build(self):
+        # a build without weights keeps every site's loadings; one with it streams them
+        p = plan.Plan(self.config)
+        self.assertFalse(p.loadings_stream)
+        held = {s: mb for s, _, mb, _ in p.stages()}["weights"]
+        os.makedirs("bin")
+        with open("bin/weights", "w"):
+            pass
+        os.chmod("bin/weights", 0o755)
+        p = plan.Plan(dict(self.config, bin_dir="bin"))
+        self.assertTrue(p.loadings_stream)
+        self.assertEqual({s: mb for s, _, mb, _ in p.stages()}["weights"], plan.mem_loadings(9, 2, 2))
+        self.assertGreaterEqual(plan.mem_loadings(9, 10, 1, 10**7) - plan.mem_loadings(9, 10),
+                                2 * 10**7 * 10 * 8 // plan.MIB)
+        self.assertGreaterEqual(held, plan.mem_loadings(9, 2, 2))
+
     def test_blocks_road(self):
         p = plan.Plan(dict(self.config, road="blocks", analyses="std"))
         self.assertEqual((p.blocks, p.layout), ([(1, 9)], "n9_size9"))  # fits: one block
