@@ -1,29 +1,40 @@
 #!/usr/bin/env bash
 # The whole road on the benchmark dataset, timed stage by stage with wall time
-# and peak memory, for the programs (fast paths) and their <program>_plain
-# twins (plain reference paths) in the same run, each one job at a time and
-# two jobs at a time. Checks that every output of the plain road equals the
-# fast road's byte for byte, and writes the results table into
+# and peak memory, in the same run:
+#   - the five-program road (descriptives, selfgram, crossgram, grameigen,
+#     stdweights, cenweights) with the programs (fast paths) and with their
+#     <program>_plain twins (plain reference paths), each one job at a time
+#     and two jobs at a time;
+#   - the one-reading road, one job at a time: fullgram over both
+#     chromosomes, grameigen x 2, weights per chromosome (stdweights and
+#     cenweights where no weights program is built).
+# Checks that the plain road's outputs equal the fast road's byte for byte,
+# and the one-reading road's descriptives, eigen and loadings files too; then
+# measures the peak memory of every streaming program on 40 samples x 1.5
+# million sites and x 150,000 sites. Writes the results into
 # docs/benchmarks.md (between the "road results" markers).
 #
 # Dataset: 200 samples, 2 chromosomes x 500,000 sites (about 3.4 GB of text),
 # sample blocks 1-100 and 101-200, both analyses (standardized and centred),
 # K = 10.
-# Usage: bench/road.sh [--no-plain-wide] [--keep]
-# Environment for smaller trials: ROAD_SAMPLES, ROAD_SITES, ROAD_DIR (work
+# Usage: bench/road.sh [--no-plain-wide] [--no-memory] [--keep]
+# Environment for smaller trials: ROAD_SAMPLES, ROAD_SITES, ROAD_MEM_SITES
+# (sites of the larger memory dataset, default 1500000), ROAD_DIR (work
 # folder, default a new folder under /tmp), ROAD_DOC (default docs/benchmarks.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-plain_wide=1 keep=0
+plain_wide=1 keep=0 memory=1
 for a in "$@"; do
   case $a in
     --no-plain-wide) plain_wide=0 ;;
+    --no-memory) memory=0 ;;
     --keep) keep=1 ;;
-    *) echo "usage: bench/road.sh [--no-plain-wide] [--keep]"; exit 2 ;;
+    *) echo "usage: bench/road.sh [--no-plain-wide] [--no-memory] [--keep]"; exit 2 ;;
   esac
 done
 samples=${ROAD_SAMPLES:-200} sites=${ROAD_SITES:-500000} K=10
+mem_sites=${ROAD_MEM_SITES:-1500000}
 half=$((samples / 2))
 doc=${ROAD_DOC:-docs/benchmarks.md}
 
@@ -31,10 +42,14 @@ doc=${ROAD_DOC:-docs/benchmarks.md}
 progs="descriptives selfgram crossgram grameigen stdweights cenweights"
 targets="methgen getline_baseline bench_kernel bench_numparse"
 for p in $progs; do targets="$targets $p ${p}_plain"; done
+targets="$targets fullgram"
+# weights: where this tree has it
+grep -qs 'add_executable(weights ' loadcalc/CMakeLists.txt && targets="$targets weights"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
 # shellcheck disable=SC2086
 cmake --build build -j2 --target $targets > /dev/null
 bin=$root/build/bin
+if [ -x "$bin/weights" ] && grep -qs 'add_executable(weights ' loadcalc/CMakeLists.txt; then weights=1; else weights=0; fi
 
 work=${ROAD_DIR:-$(mktemp -d /tmp/road.XXXXXX)}
 mkdir -p "$work"
@@ -52,9 +67,9 @@ fi
 bytes=$(du -sb data/meth | cut -f1)
 cat data/meth/chr*/*.csv > /dev/null  # into the page cache
 
-# road <mode> <program suffix> <jobs at a time>
+# road <mode> <program suffix> <jobs at a time> [five|one]
 road() {
-  local mode=$1 x=$2 width=$3 o=$work/$1
+  local mode=$1 x=$2 width=$3 kind=${4:-five} o=$work/$1
   rm -rf "$o"
   mkdir -p "$o/des" "$o/blocks" "$o/std/loadings" "$o/cen/loadings" "$o/log" "$o/time"
   echo "== road $mode (programs$x, $width at a time), load $(load)"
@@ -68,6 +83,22 @@ road() {
     echo "$name $(elapsed "$t0" "$t1")" >> "$o/stages"
   }
   m="data/meth/ data/samples.txt"
+  if [ "$kind" = one ]; then
+    printf '%s\n' "fullgram $bin/fullgram $m $o/des/ $o/blocks/ 1 2" | stage gram
+    printf '%s\n' "grameigen_std $bin/grameigen data/samples.txt $o/std/ road std $o/blocks/" \
+      "grameigen_cen $bin/grameigen data/samples.txt $o/cen/ road cen $o/blocks/" | stage eigen
+    if [ "$weights" = 1 ]; then
+      printf '%s\n' "weights1 $bin/weights data/meth/ $o/des/ $K 1 $o/std/ road $o/cen/ road" \
+        "weights2 $bin/weights data/meth/ $o/des/ $K 2 $o/std/ road $o/cen/ road" | stage loadings
+    else
+      printf '%s\n' "stdweights1 $bin/stdweights data/meth/ $o/des/ $o/std/ road $K 1" \
+        "stdweights2 $bin/stdweights data/meth/ $o/des/ $o/std/ road $K 2" \
+        "cenweights1 $bin/cenweights data/meth/ $o/des/ $o/cen/ road $K 1" \
+        "cenweights2 $bin/cenweights data/meth/ $o/des/ $o/cen/ road $K 2" | stage loadings
+    fi
+    echo "load_after $(load)" >> "$o/stages"
+    return
+  fi
   printf '%s\n' "des1 $bin/descriptives$x $m $o/des/ 1" "des2 $bin/descriptives$x $m $o/des/ 2" | stage descriptives
   printf '%s\n' "crossgram $bin/crossgram$x $m $o/des/ $o/blocks/ 1 2 1 $half $((half + 1)) $samples" \
     "selfgram1 $bin/selfgram$x $m $o/des/ $o/blocks/ 1 2 1 $half" \
@@ -81,9 +112,11 @@ road() {
   echo "load_after $(load)" >> "$o/stages"
 }
 
-# The same outputs, byte for byte (logs hold processor times and paths).
+# The same outputs, byte for byte (logs hold processor times and paths);
+# extra arguments are more diff options (-x blocks: the one-reading road has
+# one whole-matrix block where the five-program road has three).
 same_outputs() {
-  if diff -r -x log -x time -x stages "$work/$1" "$work/$2" > /dev/null; then
+  if diff -r -x log -x time -x stages "${@:3}" "$work/$1" "$work/$2" > /dev/null; then
     echo "outputs of $2 equal those of $1"
   else
     echo "OUTPUTS DIFFER: $1 vs $2"; return 1
@@ -91,6 +124,9 @@ same_outputs() {
 }
 
 road fast1 "" 1
+road one1 "" 1 one
+same_outputs fast1 one1 -x blocks
+rm -rf "$work/one1/std/loadings" "$work/one1/cen/loadings"
 road fast2 "" 2
 same_outputs fast1 fast2
 rm -rf "$work/fast2/std/loadings" "$work/fast2/cen/loadings"
@@ -102,6 +138,37 @@ if [ "$plain_wide" = 1 ]; then
   road plain2 _plain 2
   same_outputs fast1 plain2
   modes="$modes plain2"
+fi
+
+# Peak memory of every streaming program on 40 samples x $1 sites of one
+# chromosome, into $work/peaks_$1 ("program KB" lines).
+memory_peaks() {
+  local n=$1 d=$work/mem_$1 o=$work/mem_$1/out m
+  echo "== peak memory, 40 samples x $n sites, load $(load)"
+  "$bin/methgen" --out "$d" --samples 40 --chroms 1 --sites "$n" --seed 3 > /dev/null
+  mkdir -p "$o/des" "$o/fdes" "$o/blocks" "$o/full" "$o/std/loadings" "$o/cen/loadings" "$o/wstd/loadings" "$o/wcen/loadings"
+  : > "$work/peaks_$n"
+  peak() {
+    local name=$1
+    shift
+    /usr/bin/time -f %M -o "$o/$name.kb" "$@" > /dev/null || { echo "$name failed on the memory dataset"; exit 1; }
+    echo "$name $(tail -1 "$o/$name.kb")" >> "$work/peaks_$n"
+  }
+  m="$d/meth/ $d/samples.txt"
+  peak descriptives "$bin/descriptives" $m "$o/des/" 1
+  peak selfgram "$bin/selfgram" $m "$o/des/" "$o/blocks/" 1 1 1 20
+  peak crossgram "$bin/crossgram" $m "$o/des/" "$o/blocks/" 1 1 1 20 21 40
+  peak fullgram "$bin/fullgram" $m "$o/fdes/" "$o/full/" 1 1
+  "$bin/grameigen" "$d/samples.txt" "$o/std/" m std "$o/full/" > /dev/null
+  "$bin/grameigen" "$d/samples.txt" "$o/cen/" m cen "$o/full/" > /dev/null
+  peak stdweights "$bin/stdweights" "$d/meth/" "$o/des/" "$o/std/" m $K 1
+  peak cenweights "$bin/cenweights" "$d/meth/" "$o/des/" "$o/cen/" m $K 1
+  [ "$weights" = 0 ] || peak weights "$bin/weights" "$d/meth/" "$o/des/" $K 1 "$o/std/" m "$o/cen/" m
+  rm -rf "$d"
+}
+if [ "$memory" = 1 ]; then
+  memory_peaks "$mem_sites"
+  memory_peaks $((mem_sites / 10))
 fi
 
 echo "== getline+atof baseline (in step over all samples of chromosome 1)"
@@ -159,7 +226,7 @@ echo "== bench_kernel and bench_numparse"
   for md in $modes; do printf ' %s / %s | |' "$(awk '$1 == "load_before" { print $2 }' "$work/$md/stages")" "$(awk '$1 == "load_after" { print $2 }' "$work/$md/stages")"; done
   echo
   echo
-  total() { awk '$1 ~ /^(descriptives|blocks|eigen|loadings)$/ { t += $2 } END { print t }' "$work/$1/stages"; }
+  total() { awk '$1 ~ /^(descriptives|blocks|gram|eigen|loadings)$/ { t += $2 } END { print t }' "$work/$1/stages"; }
   peak() { cat "$work/$1"/time/* | awk '$2 > m { m = $2 } END { printf "%.0f", m / 1024 }'; }
   echo "Summary:"
   echo
@@ -170,6 +237,48 @@ echo "== bench_kernel and bench_numparse"
   echo "- the task's figure for an analyst's in-memory route (one analysis only): about 36 s and 4.9 GB"
   echo "- outputs of every plain road equal the fast road's byte for byte (checked by this script)"
   echo
+  echo "One-reading road, one job at a time (fullgram over both chromosomes, grameigen x 2, loadings"
+  echo "per chromosome$( [ "$weights" = 1 ] && echo " with weights" || echo ": no weights program in this build, so stdweights and cenweights"));"
+  echo "its descriptives, eigen and loadings files equal the five-program road's byte for byte (checked by this script):"
+  echo
+  echo '| job | lines read | s | MB |'
+  echo '|---|---:|---:|---:|'
+  one_jobs="fullgram grameigen_std grameigen_cen"
+  if [ "$weights" = 1 ]; then one_jobs="$one_jobs weights1 weights2"; else one_jobs="$one_jobs stdweights1 stdweights2 cenweights1 cenweights2"; fi
+  for job in $one_jobs; do
+    case $job in
+      fullgram) lr=$((samples * sites * 2)) ;;
+      grameigen*) lr=0 ;;
+      *) lr=$((samples * sites)) ;;
+    esac
+    read -r t kb < "$work/one1/time/$job"
+    printf '| %s | %s | %s | %d |\n' "$job" "$lr" "$t" $((kb / 1024))
+  done
+  for st in gram eigen loadings; do
+    printf '| **stage %s** | | **%s** | |\n' "$st" "$(awk -v s=$st '$1 == s { print $2 }' "$work/one1/stages")"
+  done
+  printf '| **whole road** | | **%s** | |\n' "$(total one1)"
+  printf '| load before / after | | %s / %s | |\n' "$(awk '$1 == "load_before" { print $2 }' "$work/one1/stages")" "$(awk '$1 == "load_after" { print $2 }' "$work/one1/stages")"
+  echo
+  echo "- one-reading road: $(total one1) s one job at a time; the plain build's five-program road one at a time:" \
+    "$(total plain1) s, $(awk -v a="$(total plain1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x;" \
+    "the fast five-program road one at a time: $(total fast1) s, $(awk -v a="$(total fast1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x"
+  echo "- largest peak memory of one program on the one-reading road: $(peak one1) MB"
+  echo
+  if [ "$memory" = 1 ]; then
+    small=$((mem_sites / 10))
+    echo "Peak resident memory (MiB, /usr/bin/time %M) of every streaming program on 40 samples x one"
+    echo "chromosome of $mem_sites and of $small sites (selfgram samples 1-20, crossgram 1-20 x 21-40,"
+    echo "fullgram all 40, loadings K = $K):"
+    echo
+    echo "| program | $mem_sites sites | $small sites | ratio |"
+    echo '|---|---:|---:|---:|'
+    while read -r prog kb; do
+      kbs=$(awk -v p="$prog" '$1 == p { print $2 }' "$work/peaks_$small")
+      awk -v p="$prog" -v a="$kb" -v b="$kbs" 'BEGIN { printf "| %s | %.1f | %.1f | %.2f |\n", p, a / 1024, b / 1024, a / b }'
+    done < "$work/peaks_$mem_sites"
+    echo
+  fi
   echo "Reading rates (data lines per wall second of the job, fast road one at a time):"
   echo
   for job in des1 des2 selfgram1 selfgram2 crossgram stdweights1 cenweights1; do

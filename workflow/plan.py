@@ -8,18 +8,33 @@ largest sample block size whose block jobs fit a memory budget:
     python3 workflow/plan.py --configfile my.yaml
     python3 workflow/plan.py --configfile my.yaml --fit-mem 8000
 
-Memory estimates (MiB) follow what each program holds:
-  descriptives      per site coordinate, mean and SD; one read buffer per sample
-  selfgram          (sites of the run + 10) x block samples doubles, two
-                    block x block matrices, the run's mean and SD tables
-  crossgram         (sites of the run + 10) x (row + column samples) doubles,
-                    two row x column matrices, mean and SD tables
+Two roads give the same files:
+  one_reading  fullgram per run of chromosomes (descriptives and the whole
+               n x n matrix from one reading of the run's files), grameigen,
+               loadings per chromosome
+  blocks       descriptives per chromosome, selfgram per sample block and
+               crossgram per pair of blocks (each per run), grameigen,
+               loadings per chromosome: for sample counts whose whole matrix
+               is too long for one job, or too large for its memory
+"auto" takes one_reading unless the longest fullgram job's kernel work
+(n(n+1)/2 cells x sites of the run x 2 matrices, at KERNEL_RATE
+cell-updates/s) is above max_job_hours, or its memory is above a given
+mem_mb_per_job. With both analyses the loadings of a chromosome are one
+`weights` job; with one, stdweights or cenweights.
+
+Memory estimates (MiB) follow what each program holds; none grows with the
+sites, as every program reads its files in step a panel of sites at a time:
+  in-step reading   read buffers of about 16 MiB in all (16 to 256 KiB a
+                    file) and a few panels of 2 MiB
+  descriptives      in-step reading only
+  selfgram          two block x block matrices
+  crossgram         two row x column matrices
+  fullgram          two n x n matrices
   grameigen         a few n x n matrices (sum, blocks, eigenvectors, workspace)
-  stdweights/cenweights  sites x K doubles of loadings, mean and SD tables,
-                    one read buffer per sample
-Tables that grow while read are counted twice (a vector's growth may hold the
-old and the new storage at once); every estimate gets a fixed base for the
-process and 10% slack, rounded up to whole MiB.
+  stdweights/cenweights  the n x K eigenvectors and per-sample sums
+  weights           both analyses' eigenvectors and sums
+Every estimate gets a fixed base for the process and 10% slack, rounded up to
+whole MiB.
 """
 
 import argparse
@@ -33,10 +48,17 @@ MIB = 1 << 20
 BASE_MB = 32            # process, libraries, small tables
 SLACK = 1.10
 READ_BUFFER = 1 << 20   # one whole-file reader (sample list, descriptives, block files)
-STREAM_BUFFER = 64 << 10  # per sample, when all samples' files are read in step
+# In-step reading: all read buffers together about 16 MiB, each 16 to 256 KiB.
+STREAM_TOTAL, STREAM_MIN, STREAM_MAX = 16 << 20, 16 << 10, 256 << 10
+PANELS = 4 * (2 << 20)  # the panels of sites a program works on, 2 MiB each
+# Cell-updates per second of the inner-product kernel assumed for the job
+# length (one core of a current x86 server; about 40 G on the machine the
+# benchmarks ran on, but cluster nodes are often older or shared).
+KERNEL_RATE = 20e9
 
 ANALYSES = ("std", "cen")
 LOADINGS_PROGRAM = {"std": "stdweights", "cen": "cenweights"}
+ROADS = ("auto", "one_reading", "blocks")
 
 DEFAULTS = {
     "meth_prefix": "data/meth/",
@@ -45,7 +67,9 @@ DEFAULTS = {
     "block_size": 0,
     "n_blocks": 0,
     "mem_mb_per_job": 0,
-    "runs": "per_chromosome",
+    "runs": "all",
+    "road": "auto",
+    "max_job_hours": 12,
     "K": 10,
     "analyses": ["std", "cen"],
     "label": "meth",
@@ -228,52 +252,95 @@ def to_mb(nbytes):
     return BASE_MB + math.ceil(nbytes * SLACK / MIB)
 
 
-def mem_descriptives(sites, n):
-    return to_mb(2 * sites * (4 + 8 + 8) + n * STREAM_BUFFER + READ_BUFFER)
+def stream_bytes(files):
+    """Read buffers of `files` files read in step."""
+    return min(files * STREAM_MAX, max(STREAM_TOTAL, files * STREAM_MIN))
 
 
-def mem_selfgram(run_sites, rows):
-    return to_mb((run_sites + 10) * rows * 8 + 2 * rows * rows * 8
-                 + 2 * 2 * run_sites * 8 + READ_BUFFER)
+def mem_descriptives(n):
+    return to_mb(stream_bytes(n) + PANELS + READ_BUFFER)
 
 
-def mem_crossgram(run_sites, rows, cols):
-    return to_mb((run_sites + 10) * (rows + cols) * 8 + 2 * rows * cols * 8
-                 + 2 * 2 * run_sites * 8 + READ_BUFFER)
+def mem_selfgram(rows):
+    return to_mb(2 * rows * rows * 8 + stream_bytes(rows) + PANELS + READ_BUFFER)
+
+
+def mem_crossgram(rows, cols):
+    return to_mb(2 * rows * cols * 8 + stream_bytes(rows + cols) + PANELS + READ_BUFFER)
+
+
+def mem_fullgram(n):
+    return to_mb(2 * n * n * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
 
 
 def mem_grameigen(n):
     return to_mb(6 * n * n * 8 + READ_BUFFER)
 
 
-def mem_loadings(sites, n, k):
-    return to_mb(2 * sites * k * 8 + 2 * 2 * sites * 8 + n * k * 8
-                 + n * STREAM_BUFFER + READ_BUFFER)
+def mem_loadings(n, k, analyses=1, held_sites=0):
+    """`held_sites`: the sites of the chromosome for a build whose
+    stdweights/cenweights keep every site's loadings (sites x K doubles,
+    counted twice for the growing table) until the end: one without the
+    weights program."""
+    return to_mb(analyses * 2 * n * k * 8 + 2 * held_sites * k * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
 
 
-def block_jobs_peak(blocks, run_sites):
-    """Largest estimate over the selfgram and crossgram jobs of a layout."""
-    peak = 0
-    biggest = max(b - a + 1 for a, b in blocks)
+# ---------------------------------------------------------------- kernel work
+
+def cells_self(rows):
+    """Cells of a block's lower triangle, its diagonal included."""
+    return rows * (rows + 1) // 2
+
+
+def kernel_hours(cells, sites):
+    """Hours of kernel work for `cells` cells over `sites` sites, both the
+    centred and the standardized matrix."""
+    return cells * sites * 2 / KERNEL_RATE / 3600
+
+
+def block_jobs_peak(blocks):
+    """Largest memory estimate over the selfgram and crossgram jobs of a layout."""
     sizes = sorted((b - a + 1 for a, b in blocks), reverse=True)
-    for s in run_sites:
-        peak = max(peak, mem_selfgram(s, biggest))
-        if len(sizes) > 1:
-            peak = max(peak, mem_crossgram(s, sizes[0], sizes[1]))
+    peak = mem_selfgram(sizes[0])
+    if len(sizes) > 1:
+        peak = max(peak, mem_crossgram(sizes[0], sizes[1]))
     return peak
 
 
-def fit_block_size(n, run_sites, mem_mb):
+def block_jobs_hours(blocks, run_sites):
+    """Longest kernel work (hours) over the selfgram and crossgram jobs of a layout."""
+    sizes = sorted((b - a + 1 for a, b in blocks), reverse=True)
+    cells = cells_self(sizes[0])
+    if len(sizes) > 1:
+        cells = max(cells, sizes[0] * sizes[1])
+    return kernel_hours(cells, max(run_sites))
+
+
+def fit_block_size(n, mem_mb):
     """Largest block size whose selfgram and crossgram jobs all fit in
     `mem_mb` MiB, or 0 when not even blocks of one sample fit."""
     # The peak grows with the block size, so search for the last size that fits.
     lo, hi = 0, n
     while lo < hi:
         mid = (lo + hi + 1) // 2
-        if block_jobs_peak(blocks_of_size(n, mid), run_sites) <= mem_mb:
+        if block_jobs_peak(blocks_of_size(n, mid)) <= mem_mb:
             lo = mid
         else:
             hi = mid - 1
+    return lo
+
+
+def fit_block_count(n, run_sites, hours):
+    """Fewest balanced blocks whose jobs' kernel work is at most `hours`
+    each (blocks of one sample if none is short enough)."""
+    # More blocks never make the longest job longer, so search for the first count that fits.
+    lo, hi = 1, n
+    while lo < hi:
+        mid = (lo + hi) // 2
+        if block_jobs_hours(blocks_by_count(n, mid), run_sites) <= hours:
+            hi = mid
+        else:
+            lo = mid + 1
     return lo
 
 
@@ -286,6 +353,13 @@ def as_dir(path):
     if norm == ".":
         return ""  # the working folder
     return norm if norm.endswith("/") else norm + "/"
+
+
+def as_float(config, key):
+    try:
+        return float(config[key])
+    except (TypeError, ValueError):
+        raise PlanError(f"{key}: {config[key]!r} is not a number")
 
 
 def as_int(config, key):
@@ -324,6 +398,9 @@ class Plan:
             raise PlanError(f"label: {self.label!r} must be letters, digits and _ . + - only")
         bin_dir = str(cfg["bin_dir"] or "") or default_bin_dir(repo_dir or os.getcwd())
         self.bin_dir = os.path.abspath(bin_dir)
+        # Loadings programs that write each chunk's rows as they go came with
+        # the weights program; older ones keep all rows until the end.
+        self.loadings_stream = os.access(os.path.join(self.bin_dir, "weights"), os.X_OK)
 
         self.chroms = parse_chromosomes(cfg["chromosomes"])
         self.runs = parse_runs(cfg["runs"], self.chroms)
@@ -347,25 +424,69 @@ class Plan:
         self.sites = dict(zip(self.chroms, counts))
         self.run_sites = [sum(self.sites[c] for c in range(a, b + 1)) for a, b in self.runs]
 
-        block_size, n_blocks = as_int(cfg, "block_size"), as_int(cfg, "n_blocks")
+        self.max_hours = as_float(cfg, "max_job_hours")
+        if self.max_hours <= 0:
+            raise PlanError(f"max_job_hours: {self.max_hours} must be above 0")
+        road = str(cfg["road"]).replace("-", "_")
+        if road not in ROADS:
+            raise PlanError(f"road: give auto, one_reading or blocks, not {cfg['road']!r}")
         mem_per_job = as_int(cfg, "mem_mb_per_job")
+        # The one-reading road's job: one fullgram per run, the whole n x n matrix.
+        self.fullgram_hours = kernel_hours(cells_self(n), max(self.run_sites))
+        self.fullgram_mb = mem_fullgram(n)
+        if road != "auto":
+            self.road, self.road_source = road, "road " + road
+        elif self.fullgram_hours > self.max_hours:
+            self.road = "blocks"
+            self.road_source = (f"auto: a fullgram job would take about {format_hours(self.fullgram_hours)} "
+                                f"of kernel work, above max_job_hours {self.max_hours:g}")
+        elif 0 < mem_per_job < self.fullgram_mb:
+            self.road = "blocks"
+            self.road_source = (f"auto: a fullgram job needs about {self.fullgram_mb} MiB, "
+                                f"above mem_mb_per_job {mem_per_job}")
+        else:
+            self.road, self.road_source = "one_reading", "auto"
+
+        if self.road == "one_reading":
+            self.blocks, self.block_source = [(1, n)], "one reading: the whole matrix"
+            self.layout = f"n{n}_full"
+        else:
+            self.choose_blocks(cfg, mem_per_job)
+        # Both analyses' loadings of a chromosome come from one reading.
+        self.together = len(self.analyses) == 2
+
+    def choose_blocks(self, cfg, mem_per_job):
+        """The sample blocks of the block road, from the first of block_size,
+        n_blocks, mem_mb_per_job above 0; else the fewest blocks whose jobs
+        each have at most max_job_hours of kernel work (one block if it has)."""
+        n = self.n
+        block_size, n_blocks = as_int(cfg, "block_size"), as_int(cfg, "n_blocks")
+        by_count = False
         if block_size > 0:
             self.blocks, self.block_source = blocks_of_size(n, block_size), f"block_size {block_size}"
         elif n_blocks > 0:
             self.blocks, self.block_source = blocks_by_count(n, n_blocks), f"n_blocks {n_blocks}"
-        elif mem_per_job > 0:
-            size = fit_block_size(n, self.run_sites, mem_per_job)
-            if size == 0:
-                raise PlanError(f"mem_mb_per_job: not even blocks of one sample fit in {mem_per_job} MiB "
-                                f"(one sample needs {block_jobs_peak([(1, 1), (2, 2)], self.run_sites)} MiB); "
-                                "use shorter runs of chromosomes or more memory")
-            self.blocks = blocks_of_size(n, size)
-            self.block_source = f"largest fitting mem_mb_per_job {mem_per_job}"
+            by_count = True
         else:
-            self.blocks, self.block_source = [(1, n)], "one block (no block_size, n_blocks or mem_mb_per_job)"
+            if mem_per_job > 0:
+                size = fit_block_size(n, mem_per_job)
+                if size == 0:
+                    raise PlanError(f"mem_mb_per_job: not even blocks of one sample fit in {mem_per_job} MiB "
+                                    f"(one sample needs {block_jobs_peak([(1, 1), (2, 2)])} MiB)")
+                self.blocks = blocks_of_size(n, size)
+                self.block_source = f"largest fitting mem_mb_per_job {mem_per_job}"
+            else:
+                self.blocks = [(1, n)]
+                self.block_source = "one block (no block_size, n_blocks or mem_mb_per_job)"
+            if block_jobs_hours(self.blocks, self.run_sites) > self.max_hours:
+                count = max(fit_block_count(n, self.run_sites, self.max_hours), len(self.blocks))
+                self.blocks, by_count = blocks_by_count(n, count), True
+                self.block_source = f"fewest blocks whose jobs fit max_job_hours {self.max_hours:g}"
+                if mem_per_job > 0:
+                    self.block_source += f" and mem_mb_per_job {mem_per_job}"
         # Block files of different layouts must not meet in one folder: the
         # eigen step takes every block file under a prefix.
-        if block_size <= 0 and n_blocks > 0:
+        if by_count and len(self.blocks) > 1:
             self.layout = f"n{n}_count{len(self.blocks)}"
         else:
             self.layout = f"n{n}_size{self.blocks[0][1]}"
@@ -434,25 +555,46 @@ class Plan:
             files += [self.loadings_file(a, c) for c in self.chroms]
         return files
 
-    # ---- memory per job
+    def run_of(self, chrom):
+        """The run of chromosomes that holds `chrom`."""
+        return next(r for r in self.runs if r[0] <= chrom <= r[1])
+
+    def loadings_jobs(self):
+        """(program, analyses) of each chromosome's loadings jobs: one weights
+        job for both analyses, or stdweights / cenweights for one."""
+        if self.together:
+            return [("weights", list(self.analyses))]
+        return [(LOADINGS_PROGRAM[a], [a]) for a in self.analyses]
+
+    # ---- memory and length per job
+
+    def mem_loadings_of(self, sites, analyses=1):
+        """Memory of one loadings job over a chromosome of `sites` sites."""
+        return mem_loadings(self.n, self.k, analyses, 0 if self.loadings_stream else sites)
 
     def run_sites_of(self, first, last):
         return sum(self.sites.get(c, 0) for c in range(first, last + 1))
 
     def stages(self):
-        """(stage, jobs, peak MiB over its jobs) in the order they run."""
-        nb, npairs = len(self.blocks), len(self.block_pairs())
-        sizes = sorted((b - a + 1 for a, b in self.blocks), reverse=True)
-        most = max(self.sites.values())
-        rows = [
-            ("descriptives", len(self.chroms), mem_descriptives(most, self.n)),
-            ("selfgram", nb * len(self.runs), max(mem_selfgram(s, sizes[0]) for s in self.run_sites)),
-            ("crossgram", npairs * len(self.runs),
-             max(mem_crossgram(s, sizes[0], sizes[1]) for s in self.run_sites) if npairs else 0),
-            ("grameigen", len(self.analyses), mem_grameigen(self.n)),
-        ]
-        for a in self.analyses:
-            rows.append((LOADINGS_PROGRAM[a], len(self.chroms), mem_loadings(most, self.n, self.k)))
+        """(stage, jobs, peak MiB over its jobs, longest kernel hours or None)
+        in the order they run."""
+        n, runs = self.n, len(self.runs)
+        longest = max(self.run_sites)
+        if self.road == "one_reading":
+            rows = [("fullgram", runs, self.fullgram_mb, self.fullgram_hours)]
+        else:
+            nb, npairs = len(self.blocks), len(self.block_pairs())
+            sizes = sorted((b - a + 1 for a, b in self.blocks), reverse=True)
+            rows = [
+                ("descriptives", len(self.chroms), mem_descriptives(n), None),
+                ("selfgram", nb * runs, mem_selfgram(sizes[0]), kernel_hours(cells_self(sizes[0]), longest)),
+                ("crossgram", npairs * runs, mem_crossgram(sizes[0], sizes[1]) if npairs else 0,
+                 kernel_hours(sizes[0] * sizes[1], longest) if npairs else None),
+            ]
+        rows.append(("grameigen", len(self.analyses), mem_grameigen(n), None))
+        for program, analyses in self.loadings_jobs():
+            rows.append((program, len(self.chroms), self.mem_loadings_of(max(self.sites.values()), len(analyses)),
+                         None))
         return rows
 
     def text(self):
@@ -461,20 +603,37 @@ class Plan:
         lines = [
             "methpca workflow plan",
             f"  samples        {self.n} ({self.samples_file})",
-            f"  blocks         {len(self.blocks)} of {size_text} samples ({self.block_source})",
+            f"  road           {self.road} ({self.road_source})",
+        ]
+        if self.road == "blocks":
+            lines.append(f"  blocks         {len(self.blocks)} of {size_text} samples ({self.block_source})")
+        lines += [
             f"  chromosomes    {format_chroms(self.chroms)}; sites "
             + ", ".join(f"chr{c} {self.sites[c]}" for c in self.chroms),
             f"  runs           {len(self.runs)}: " + " ".join(self.run_name(r) for r in self.runs),
             f"  analyses       {' '.join(self.analyses)}, K = {self.k}",
             f"  output folder  {self.out or 'the working folder'}",
-            "  stage          jobs  estimated peak memory per job",
+            "  stage          jobs  estimated peak memory per job (longest kernel work)",
         ]
         total = 0
-        for stage, jobs, mb in self.stages():
+        for stage, jobs, mb, hours in self.stages():
             total += jobs
-            lines.append(f"  {stage:<13}{jobs:>6}  {mb} MiB" if jobs else f"  {stage:<13}{jobs:>6}")
+            line = f"  {stage:<13}{jobs:>6}"
+            if jobs:
+                line += f"  {mb} MiB"
+                if hours is not None:
+                    line += f" ({format_hours(hours)} at {KERNEL_RATE / 1e9:g} G cell-updates/s)"
+            lines.append(line)
         lines.append(f"  all stages   {total:>6}")
         return "\n".join(lines) + "\n"
+
+
+def format_hours(hours):
+    if hours >= 1:
+        return f"{hours:.1f} h"
+    if hours * 60 >= 1:
+        return f"{hours * 60:.0f} min"
+    return f"{hours * 3600:.2g} s"
 
 
 # ---------------------------------------------------------------- command line
@@ -522,14 +681,15 @@ def main(argv=None):
     try:
         config = load_config([os.path.join(here, "config.yaml")] + args.configfile, args.config)
         if args.fit_mem is not None:
-            config.update(block_size=0, n_blocks=0, mem_mb_per_job=args.fit_mem)
+            config.update(block_size=0, n_blocks=0, mem_mb_per_job=args.fit_mem, road="blocks")
         plan = Plan(config, repo_dir=os.path.dirname(here))
     except PlanError as e:
         print(f"workflow: {e}")
         return 1
     if args.fit_mem is not None:
+        print(f"one fullgram job of all {plan.n} samples (road one_reading) needs about {plan.fullgram_mb} MiB")
         print(f"largest block size that fits {args.fit_mem} MiB per job: {plan.blocks[0][1]} samples "
-              f"({len(plan.blocks)} block{'s' if len(plan.blocks) != 1 else ''})")
+              f"({len(plan.blocks)} block{'s' if len(plan.blocks) != 1 else ''}; {plan.block_source})")
     else:
         sys.stdout.write(plan.text())
     return 0

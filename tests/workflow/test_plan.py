@@ -96,7 +96,7 @@ class Files(unittest.TestCase):
         os.chdir(self.dir.name)
         self.addCleanup(os.chdir, cwd)
         config = {"meth_prefix": "meth/", "samples": "samples.txt", "chromosomes": "1-2",
-                  "block_size": 3, "runs": "all", "K": 2, "analyses": ["cen", "std"],
+                  "road": "blocks", "block_size": 3, "runs": "all", "K": 2, "analyses": ["cen", "std"],
                   "label": "x", "out": "o", "bin_dir": "/b"}
         p = plan.Plan(config)
         self.assertEqual(p.blocks, [(1, 3), (4, 6), (7, 7)])
@@ -115,16 +115,17 @@ class Files(unittest.TestCase):
         self.assertEqual(p.eigen_files("std")[:2], ["o/results/x_std_eigenval.csv", "o/results/x_std_eigenvec.csv"])
         self.assertEqual(p.meth_files([1, 2], 2, 3),
                          ["meth/chr1/S2.csv", "meth/chr2/S2.csv", "meth/chr1/S3.csv", "meth/chr2/S3.csv"])
-        stages = {s: (jobs, mb) for s, jobs, mb in p.stages()}
+        stages = {s: (jobs, mb) for s, jobs, mb, _ in p.stages()}
         self.assertEqual(stages["selfgram"][0], 3)
         self.assertEqual(stages["crossgram"][0], 3)
-        self.assertEqual(stages["stdweights"][0], 2)
+        self.assertEqual(stages["weights"][0], 2)
         self.assertIn("blocks         3 of 1 to 3 samples (block_size 3)", p.text())
 
         p = plan.Plan(dict(config, block_size=0, n_blocks=3, runs="per_chromosome"))
         self.assertEqual(p.layout, "n7_count3")
         self.assertEqual(p.blocks, [(1, 2), (3, 4), (5, 7)])
-        for bad in ({"K": 8}, {"K": 0}, {"label": "a/b"}, {"analyses": ["pca"]}, {"mem_mb_per_job": 1, "block_size": 0}):
+        for bad in ({"K": 8}, {"K": 0}, {"label": "a/b"}, {"analyses": ["pca"]}, {"mem_mb_per_job": 1, "block_size": 0},
+                    {"road": "fast"}, {"max_job_hours": 0}, {"max_job_hours": "x"}):
             with self.assertRaises(plan.PlanError, msg=str(bad)):
                 plan.Plan(dict(config, **bad))
 
@@ -154,23 +155,121 @@ class BinDir(unittest.TestCase):
 
 
 class Memory(unittest.TestCase):
-    def test_block_jobs_follow_their_data(self):
-        # crossgram holds both blocks' values at every site of its run
-        self.assertGreater(plan.mem_crossgram(10**6, 100, 100), plan.mem_selfgram(10**6, 100))
-        self.assertGreaterEqual(plan.mem_crossgram(10**6, 100, 100) - plan.BASE_MB,
-                                (10**6 * 200 * 8) * plan.SLACK // plan.MIB)
-        self.assertGreater(plan.mem_loadings(10**6, 100, 20), plan.mem_loadings(10**6, 100, 10))
+    def test_estimates_follow_what_programs_hold(self):
+        # the inner-product programs hold their result matrices, two of them
+        self.assertGreaterEqual(plan.mem_fullgram(10000) - plan.BASE_MB, 2 * 10000**2 * 8 * plan.SLACK // plan.MIB)
+        self.assertGreater(plan.mem_crossgram(1000, 2000), plan.mem_selfgram(1000))
+        # weights holds both analyses' tables
+        self.assertGreater(plan.mem_loadings(20000, 20, 2), plan.mem_loadings(20000, 20))
+        self.assertGreater(plan.mem_loadings(20000, 20), plan.mem_loadings(20000, 10))
+        # read buffers: about 16 MiB in all, 16 to 256 KiB a file
+        self.assertEqual(plan.stream_bytes(2), 2 * plan.STREAM_MAX)
+        self.assertEqual(plan.stream_bytes(200), plan.STREAM_TOTAL)
+        self.assertEqual(plan.stream_bytes(5000), 5000 * plan.STREAM_MIN)
 
     def test_fit_is_the_largest_that_fits(self):
-        runs = [2_000_000] * 3
-        for mem in (200, 1000, 4000, 16000):
-            b = plan.fit_block_size(1500, runs, mem)
+        for mem in (100, 1000, 4000, 16000):
+            b = plan.fit_block_size(50000, mem)
             self.assertGreater(b, 0)
-            self.assertLessEqual(plan.block_jobs_peak(plan.blocks_of_size(1500, b), runs), mem)
-            if b < 1500:
-                self.assertGreater(plan.block_jobs_peak(plan.blocks_of_size(1500, b + 1), runs), mem)
-        self.assertEqual(plan.fit_block_size(1500, runs, 10), 0)
-        self.assertEqual(plan.fit_block_size(20, [100], 10**6), 20)
+            self.assertLessEqual(plan.block_jobs_peak(plan.blocks_of_size(50000, b)), mem)
+            if b < 50000:
+                self.assertGreater(plan.block_jobs_peak(plan.blocks_of_size(50000, b + 1)), mem)
+        self.assertEqual(plan.fit_block_size(1500, 10), 0)
+        self.assertEqual(plan.fit_block_size(20, 10**6), 20)
+
+    def test_block_count_is_the_fewest_that_fit(self):
+        runs = [2_000_000, 3_000_000]
+        for hours in (0.01, 0.5, 4, 12):
+            c = plan.fit_block_count(20000, runs, hours)
+            self.assertLessEqual(plan.block_jobs_hours(plan.blocks_by_count(20000, c), runs), hours)
+            if c > 1:
+                self.assertGreater(plan.block_jobs_hours(plan.blocks_by_count(20000, c - 1), runs), hours)
+        self.assertEqual(plan.fit_block_count(10, runs, 12), 1)
+        # the estimate: n(n+1)/2 cells x sites x 2 matrices at KERNEL_RATE
+        self.assertAlmostEqual(plan.kernel_hours(plan.cells_self(1000), 10**6),
+                               1000 * 1001 / 2 * 10**6 * 2 / plan.KERNEL_RATE / 3600)
+
+
+class Roads(unittest.TestCase):
+    """The road the plan takes and the jobs and files of each."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        cwd = os.getcwd()
+        os.chdir(self.dir.name)
+        self.addCleanup(os.chdir, cwd)
+        self.names = [f"S{i}" for i in range(1, 10)]
+        with open("samples.txt", "w") as f:
+            f.write("".join(n + "\n" for n in self.names))
+        for c in (1, 2, 3, 5):
+            os.makedirs(f"meth/chr{c}")
+            for n in self.names:
+                with open(f"meth/chr{c}/{n}.csv", "w") as f:
+                    f.write("h\n" + "1,0.5\n" * (100 * c))
+        self.config = {"meth_prefix": "meth/", "samples": "samples.txt", "chromosomes": [1, 2, 3, 5],
+                       "K": 2, "label": "x", "out": "o", "bin_dir": "/b"}
+
+    def test_auto_takes_one_reading(self):
+        p = plan.Plan(self.config)
+        self.assertEqual((p.road, p.road_source), ("one_reading", "auto"))
+        self.assertEqual(p.runs, [(1, 3), (5, 5)])  # runs "all": one per stretch of consecutive chromosomes
+        self.assertEqual(p.layout, "n9_full")
+        self.assertEqual(p.block_files("std"), ["o/blocks/n9_full/chr1-3/diagst_1.9_.csv",
+                                                "o/blocks/n9_full/chr5-5/diagst_1.9_.csv"])
+        self.assertEqual(p.block_files("cen")[1], "o/blocks/n9_full/chr5-5/diag_1.9_.csv")
+        self.assertEqual(p.run_of(2), (1, 3))
+        self.assertEqual(p.loadings_jobs(), [("weights", ["std", "cen"])])
+        stages = [s[0] for s in p.stages()]
+        self.assertEqual(stages, ["fullgram", "grameigen", "weights"])
+        self.assertEqual(p.stages()[0][1], 2)
+        self.assertIn("  road           one_reading (auto)", p.text())
+        self.assertNotIn("  blocks ", p.text())
+        # the block keys belong to the block road
+        self.assertEqual(plan.Plan(dict(self.config, n_blocks=3)).road, "one_reading")
+
+    def test_auto_takes_blocks_for_long_or_large_jobs(self):
+        # kernel work: 45 cells x 600 sites x 2 = 54,000 cell-updates for the run chr1-3
+        long = 54_000 / plan.KERNEL_RATE / 3600
+        p = plan.Plan(dict(self.config, max_job_hours=long * 0.99))
+        self.assertEqual(p.road, "blocks")
+        self.assertIn("above max_job_hours", p.road_source)
+        self.assertGreater(len(p.blocks), 1)  # none given: the fewest blocks that fit
+        self.assertTrue(p.layout.startswith("n9_count"))
+        self.assertLessEqual(plan.block_jobs_hours(p.blocks, p.run_sites), long * 0.99)
+        self.assertEqual(plan.Plan(dict(self.config, max_job_hours=long * 1.01)).road, "one_reading")
+        p = plan.Plan(dict(self.config, mem_mb_per_job=plan.mem_fullgram(9) - 1))
+        self.assertEqual(p.road, "blocks")
+        self.assertIn("above mem_mb_per_job", p.road_source)
+        self.assertEqual(plan.Plan(dict(self.config, mem_mb_per_job=plan.mem_fullgram(9))).road, "one_reading")
+
+    def test_loadings_memory_follows_the_build(self):
+        # a build without weights keeps every site's loadings; one with it streams them
+        p = plan.Plan(self.config)
+        self.assertFalse(p.loadings_stream)
+        held = {s: mb for s, _, mb, _ in p.stages()}["weights"]
+        os.makedirs("bin")
+        with open("bin/weights", "w"):
+            pass
+        os.chmod("bin/weights", 0o755)
+        p = plan.Plan(dict(self.config, bin_dir="bin"))
+        self.assertTrue(p.loadings_stream)
+        self.assertEqual({s: mb for s, _, mb, _ in p.stages()}["weights"], plan.mem_loadings(9, 2, 2))
+        self.assertGreaterEqual(plan.mem_loadings(9, 10, 1, 10**7) - plan.mem_loadings(9, 10),
+                                2 * 10**7 * 10 * 8 // plan.MIB)
+        self.assertGreaterEqual(held, plan.mem_loadings(9, 2, 2))
+
+    def test_blocks_road(self):
+        p = plan.Plan(dict(self.config, road="blocks", analyses="std"))
+        self.assertEqual((p.blocks, p.layout), ([(1, 9)], "n9_size9"))  # fits: one block
+        self.assertEqual(p.loadings_jobs(), [("stdweights", ["std"])])
+        self.assertEqual([s[0] for s in p.stages()],
+                         ["descriptives", "selfgram", "crossgram", "grameigen", "stdweights"])
+        p = plan.Plan(dict(self.config, road="blocks", n_blocks=2, runs="per_chromosome", analyses=["cen"]))
+        self.assertEqual(p.layout, "n9_count2")
+        self.assertEqual({s: j for s, j, _, _ in p.stages()}["crossgram"], 4)
+        self.assertEqual(p.loadings_jobs(), [("cenweights", ["cen"])])
+        self.assertIn("  blocks         2 of 4 to 5 samples (n_blocks 2)", p.text())
 
 
 if __name__ == "__main__":
