@@ -86,6 +86,7 @@ config() { # out folder, bin folder
 meth_prefix: data/meth/
 samples: data/samples.txt
 chromosomes: "1"
+road: blocks
 n_blocks: 2
 runs: per_chromosome
 K: 3
@@ -167,26 +168,26 @@ t_run2=$((SECONDS - t1))
 [ -s "$held_file" ] || { echo "FAIL: the rerun did not redo $held_file"; exit 1; }
 [ -z "$(find wf -name '.*.tmp*')" ] || { find wf -name '.*.tmp*'; echo "FAIL: temporaries left"; exit 1; }
 stats=$(sed -n '/^Job stats:/,/^total/p' run2.log)
-for want in "selfgram 1" "grameigen 2" "stdweights 1" "cenweights 1" "total 6"; do
+for want in "selfgram 1" "grameigen 2" "weights 1" "total 5"; do
   set -- $want
   echo "$stats" | grep -Eq "^$1 +$2 " || { echo "$stats"; echo "FAIL: the rerun should run $2 $1 job(s)"; exit 1; }
 done
 echo "$stats" | grep -Eq "^(descriptives|crossgram) " && { echo "$stats"; echo "FAIL: the rerun redid finished jobs"; exit 1; }
 
-# 4. Every job went through sbatch: each one snakemake submitted (4 + 5,
+# 4. Every job went through sbatch: each one snakemake submitted (4 + 4,
 #    "all" is local) has a completion record of the cluster, with its
 #    account; every program ran inside one of them, once per job.
 submitted=$(cat run1.log run2.log | sed -n 's/.* has been submitted with SLURM jobid \([0-9]*\) .*/\1/p' | sort -n)
-[ "$(echo "$submitted" | wc -l)" -eq 9 ] || { echo "$submitted"; echo "FAIL: expected 9 submissions"; exit 1; }
+[ "$(echo "$submitted" | wc -l)" -eq 8 ] || { echo "$submitted"; echo "FAIL: expected 8 submissions"; exit 1; }
 table=$(job_table | grep -v "^$probe ")
 [ "$(echo "$table" | awk '{print $1}' | sort -n)" = "$submitted" ] ||
   { echo "$table"; echo "$submitted"; echo "FAIL: the cluster's job records differ from the submissions"; exit 1; }
-[ "$(echo "$table" | awk '$2 == "COMPLETED" && $4 == "methpca_test"' | wc -l)" -eq 8 ] &&
+[ "$(echo "$table" | awk '$2 == "COMPLETED" && $4 == "methpca_test"' | wc -l)" -eq 7 ] &&
   [ "$(echo "$table" | awk '$2 == "CANCELLED" {print $1}')" = "$held_id" ] ||
-  { echo "$table"; echo "FAIL: expected 8 completed jobs of account methpca_test and the cancelled one"; exit 1; }
+  { echo "$table"; echo "FAIL: expected 7 completed jobs of account methpca_test and the cancelled one"; exit 1; }
 [ "$(awk '{print $1}' calls.txt | sort -n)" = "$submitted" ] ||
   { cat calls.txt; echo "FAIL: the programs did not run one per submitted SLURM job"; exit 1; }
-for want in "descriptives 1" "selfgram 3" "crossgram 1" "grameigen 2" "stdweights 1" "cenweights 1"; do
+for want in "descriptives 1" "selfgram 3" "crossgram 1" "grameigen 2" "weights 1"; do
   set -- $want
   [ "$(awk -v p="$1" '$2 == p' calls.txt | wc -l)" -eq "$2" ] || { cat calls.txt; echo "FAIL: expected $2 $1 call(s)"; exit 1; }
 done

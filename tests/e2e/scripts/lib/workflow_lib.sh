@@ -2,7 +2,7 @@
 # the workflow for it, and the same road run by hand.
 # Expects $bin (the programs' folder) and $src (the source tree) to be set.
 
-PROGRAMS="descriptives selfgram crossgram fullgram grameigen stdweights cenweights methgen"
+PROGRAMS="descriptives selfgram crossgram fullgram grameigen stdweights cenweights weights methgen"
 
 # Exits 77 (skipped) when snakemake or a program is missing.
 wf_require() {
