@@ -136,7 +136,12 @@ diff -r ref p2 > /dev/null || fail "earlier output touched"
 [ -z "$(find ref -name '.methprep-*')" ] || fail "working folder left in an earlier output"
 rm -f msg.out
 # Out of memory: one message naming what was read, status 255.
-oom() { (fails=0; ulimit -v 250000; expect_status 255 "$@"; exit $fails) || fails=$((fails + 1)); }
+# (Not under the address sanitizer: a memory limit leaves no room for its
+# shadow memory.)
+oom() {
+  case $(cd "$bin/.." && pwd) in *asan*) return 0 ;; esac
+  (fails=0; ulimit -v 250000; expect_status 255 "$@"; exit $fails) || fails=$((fails + 1))
+}
 oom "out of memory while reading /dev/zero" o1 --format bismark a.cov /dev/zero
 oom "out of memory while reading /dev/zero" o1 --format matrix /dev/zero
 oom "out of memory while reading names file /dev/zero" o1 --format bismark --names /dev/zero a.cov
@@ -151,6 +156,9 @@ for s in 1 2 3 4 5 6 7 8; do
 done
 "$mp" -q --format bismark --min-samples 0 --out limref lim?.cov > /dev/null || fail "open-file reference run"
 failed_any=0
+# The sanitizers' runtime needs descriptors of its own at the lowest limits:
+# there a failed run is any failure that leaves nothing behind.
+asan=""; case $(cd "$bin/.." && pwd) in *asan*) asan=1 ;; esac
 for n in 5 6 7 8 9 10 12 16; do
   (ulimit -n $n; exec "$mp" -q --format bismark --min-samples 0 --run-records 2 --out lim lim?.cov) > lim.out 2>&1
   rc=$?
@@ -159,8 +167,10 @@ for n in 5 6 7 8 9 10 12 16; do
     rm -rf lim
   else
     failed_any=1
-    [ $rc = 255 ] || fail "open-file limit $n: status $rc"
-    grep -q "Too many open files" lim.out || fail "open-file limit $n: $(cat lim.out)"
+    if [ -z "$asan" ]; then
+      [ $rc = 255 ] || fail "open-file limit $n: status $rc"
+      grep -q "Too many open files" lim.out || fail "open-file limit $n: $(cat lim.out)"
+    fi
     [ -e lim ] && fail "open-file limit $n left $(find lim)"
   fi
 done
