@@ -127,14 +127,7 @@ bool InStep::next(size_t j, std::string_view& line) {
 size_t InStep::read(size_t j, double* out, size_t stride, size_t n, char* empty, size_t estride) {
   LineReader* r = reader(j);
   if (!r) return 0;
-  std::string_view line;
-  size_t k = 0;
-  if (empty) {
-    for (; k < n && r->next_field2(line, out[k * stride]); ++k) empty[k * estride] = line.empty();
-  } else {
-    for (; k < n && r->next_field2(line, out[k * stride]); ++k) {
-    }
-  }
+  const size_t k = r->read_field2(out, stride, n, empty, estride);
   files_[j].lines += k;
   if (k < n) {
     if (r->failed()) files_[j].err = r->errno_value();

@@ -54,11 +54,11 @@ bool LineReader::open(const char* path) {
 #else
   // The buffer is allocated here, no larger than a regular file needs: a
   // reader of a small file does not pay for clearing a large buffer. One
-  // byte more holds the sentinel.
+  // byte more holds the sentinel, and kPad more the vector scan's overhang.
   size_t want = cap_;
   if (S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<unsigned long long>(st.st_size) < cap_)
     want = std::max<size_t>(64, static_cast<size_t>(st.st_size) + 1);
-  if (buf_.size() < want + 1) buf_.resize(want + 1);
+  if (buf_.size() < want + 1 + kPad) buf_.resize(want + 1 + kPad);
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -114,7 +114,7 @@ unsigned long long LineReader::offset() const {
 #ifndef METHPCA_PLAIN
 void LineReader::open_source(long (*read)(void* ctx, char* dst, size_t n), void* ctx) {
   close();
-  if (buf_.size() < cap_ + 1) buf_.resize(cap_ + 1);
+  if (buf_.size() < cap_ + 1 + kPad) buf_.resize(cap_ + 1 + kPad);
   src_ = read;
   src_ctx_ = ctx;
   fd_ = 0;
@@ -143,7 +143,7 @@ bool LineReader::fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ + 1 == buf_.size()) {
+  if (end_ + 1 + kPad == buf_.size()) {
     // A line longer than the buffer: the buffer grows, up to kMaxLine. A
     // longer line (a device or a binary file given as input, say) is a read
     // error of its own rather than memory exhausted.
@@ -153,7 +153,7 @@ bool LineReader::fill() {
       return false;
     }
     try {
-      buf_.resize(buf_.size() * 2);
+      buf_.resize((buf_.size() - kPad) * 2 + kPad);
     } catch (const std::bad_alloc&) {
       err_ = ENOMEM;
       eof_ = true;
@@ -162,7 +162,7 @@ bool LineReader::fill() {
   }
   for (;;) {
     char* dst = buf_.data() + end_;
-    const size_t room = buf_.size() - 1 - end_;
+    const size_t room = buf_.size() - 1 - kPad - end_;
     ssize_t n = src_ ? src_(src_ctx_, dst, room) : ::read(fd_, dst, room);
     if (n > 0) {
       end_ += static_cast<size_t>(n);
@@ -213,6 +213,124 @@ bool LineReader::next(std::string_view& line) {
     }
   }
 #endif
+}
+
+#if defined(__SSE2__) && !defined(METHPCA_PLAIN) && !defined(METHPCA_NO_LINE_SSE2)
+#define METHPCA_LINE_SSE2 1
+#include <emmintrin.h>
+
+namespace {
+
+// Up to eight digits at q as an integer: the word's first `len` bytes (1 to
+// 8) are the digits, most significant first; the shift drops the bytes after
+// them and puts zeros before them.
+inline uint64_t eight_digits(const char* q, unsigned len) {
+  uint64_t w;
+  std::memcpy(&w, q, 8);
+  w = (w - 0x3030303030303030ull) << (8 * (8 - len));
+  w = w * 10 + (w >> 8);
+  return (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+          (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+}
+
+// The value of the `len` bytes at f (24 bytes readable there) when they are a
+// plain decimal: digits and at most one point, at least one digit, eight
+// digits at most on either side of the point. The value is formed as
+// num::parse_plain_decimal forms it (the same integer m, the same division
+// by an exact power of ten), so it is the same double. False otherwise.
+inline bool plain_field(const char* f, unsigned len, double& value) {
+  if (len == 0 || len > 16) return false;
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f));
+  const __m128i dx = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+  const uint32_t digit = static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(dx, _mm_set1_epi8(9)), dx)));
+  const uint32_t in = (1u << len) - 1;
+  const uint32_t dots = in & static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('.'))));
+  if ((in & ~(digit | dots)) || (dots & (dots - 1))) return false;
+  const unsigned ilen = dots ? static_cast<unsigned>(__builtin_ctz(dots)) : len;
+  const unsigned flen = dots ? len - ilen - 1 : 0;
+  if (ilen > 8 || flen > 8 || ilen + flen == 0) return false;
+  static constexpr uint64_t kPow10U[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+  // One integer digit (a beta value's "0." or "1.") is the common case.
+  const uint64_t ip = ilen == 1 ? static_cast<uint64_t>(f[0] - '0') : ilen ? eight_digits(f, ilen) : 0;
+  const uint64_t m = flen ? ip * kPow10U[flen] + eight_digits(f + ilen + 1, flen) : ip;
+  if (m > (uint64_t{1} << 53)) return false;
+  value = flen ? static_cast<double>(m) / num::kPow10Exact[flen] : static_cast<double>(m);
+  return true;
+}
+
+}  // namespace
+#endif
+
+size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty, size_t estride) {
+  size_t k = 0;
+#ifdef METHPCA_LINE_SSE2
+  if (fd_ < 0) return 0;
+  // In rounds: first the separators (commas and line feeds) among the
+  // buffered bytes, from a mask per 16 bytes; then each line from them. An
+  // ordinary line is a comma and then a line feed; finding where a line
+  // starts does not wait for the line before it to be parsed, so the lines
+  // of a round are worked on side by side.
+  constexpr unsigned kRound = 64;
+  const char* seps[2 * kRound + 16];
+  const __m128i lf = _mm_set1_epi8('\n'), comma = _mm_set1_epi8(',');
+  while (k < n) {
+    const char* const base = buf_.data();
+    const char* const e = base + end_;  // the sentinel; a line ending there may go on
+    const char* p = base + begin_;
+    const unsigned want = 2 * static_cast<unsigned>(std::min<size_t>(kRound, n - k));
+    unsigned got = 0;
+    for (const char* q = p; got < want && q < e; q += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, comma))));
+      while (m) {
+        seps[got++] = q + __builtin_ctz(m);
+        m &= m - 1;
+      }
+    }
+    while (got && seps[got - 1] >= e) --got;  // the sentinel, or stale bytes after it
+    const size_t k0 = k;
+    for (unsigned i = 0; k < n;) {
+      double& v = out[k * stride];
+      if (i + 1 < got && *seps[i] == ',' && *seps[i + 1] == '\n') {
+        // "<field 1>,<field 2>\n": field 2 lies between the two.
+        const char* f = seps[i] + 1;
+        const char* end = seps[i + 1];
+        if (!plain_field(f, static_cast<unsigned>(end - f), v)) v = field2_value(std::string_view(p, static_cast<size_t>(end - p)));
+        if (empty) empty[k * estride] = 0;
+        p = end + 1;
+        i += 2;
+      } else {
+        // Any other line, read as next_field2 reads it, when its end is among
+        // the separators found.
+        unsigned j = i;
+        while (j < got && *seps[j] != '\n') ++j;
+        if (j == got) break;
+        const size_t len = static_cast<size_t>(seps[j] - p);
+        v = field2_value(std::string_view(p, len));
+        if (empty) empty[k * estride] = len == 0;
+        p = seps[j] + 1;
+        i = j + 1;
+      }
+      ++k;
+    }
+    begin_ = static_cast<size_t>(p - base);
+    scan_ = 0;
+    lines_ += k - k0;
+    if (k == n) break;
+    if (k != k0) continue;  // the round ran out of separators: find more
+    // No line ends among the buffered bytes: next_field2 reads on.
+    std::string_view line;
+    if (!next_field2(line, out[k * stride])) return k;
+    if (empty) empty[k * estride] = line.empty();
+    ++k;
+  }
+#else
+  std::string_view line;
+  for (; k < n && next_field2(line, out[k * stride]); ++k)
+    if (empty) empty[k * estride] = line.empty();
+#endif
+  return k;
 }
 
 bool LineReader::next_field2_slow(std::string_view& line, double& value) {

@@ -11,6 +11,7 @@
 #include "numparse_fast.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -63,6 +64,13 @@ class LineReader {
   // num::parse_double, which give the same value.
   bool next_field2(std::string_view& line, double& value);
 
+  // Up to n lines as next_field2 gives them, field 2 of each into out[0],
+  // out[stride], ...; when `empty` is given, empty[k * estride] is 1 for an
+  // empty line and 0 otherwise. Returns how many (fewer only at the end of the
+  // input or on a read error). The in-step reader's loop: ordinary lines are
+  // taken without leaving it.
+  size_t read_field2(double* out, size_t stride, size_t n, char* empty, size_t estride);
+
   // Field 2 of a line as atof reads it (the rule of next_field2).
   static double field2_value(std::string_view line);
 
@@ -75,6 +83,10 @@ class LineReader {
  private:
   bool fill();  // moves the unread tail to the front and reads more
   bool next_field2_slow(std::string_view& line, double& value);
+  // Bytes kept readable after the sentinel, so the vector scan of
+  // read_field2 may load a whole window at any line start without a bound
+  // test.
+  static constexpr size_t kPad = 64;
   void reset_buffer() {
     begin_ = end_ = scan_ = 0;
     buf_[0] = '\n';
@@ -135,3 +147,4 @@ inline bool LineReader::next_field2(std::string_view& line, double& value) {
 #endif
   return next_field2_slow(line, value);
 }
+

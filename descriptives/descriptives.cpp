@@ -174,10 +174,10 @@ int run(int argc, char** argv) {
         fail("file named " + paths[j] + " has fewer data lines than the coverage file\n");
       }
     }
-    for (size_t k = 0; k < nb; ++k) {
-      des::site_stats(values.data() + k * n, n, mean_vector[k], SD_vector[k]);
-      if (out_ok) out.write(buf, des::format_line(buf, coord[k], mean_vector[k], SD_vector[k]));
-    }
+    des::site_stats_rows(values.data(), n, nb, mean_vector.data(), SD_vector.data());
+    if (out_ok)
+      for (size_t k = 0; k < nb; ++k)
+        out.write(buf, des::format_line(buf, coord[k], mean_vector[k], SD_vector[k]));
   }
 
   // Beyond the sites only empty lines may follow.

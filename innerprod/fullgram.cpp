@@ -91,6 +91,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
   sizeMatrix(cpg_data, static_cast<long>(chunk), static_cast<long>(n));
   mean_vector.assign(chunk, 0.0);
   sd_vector.assign(chunk, 0.0);
+  std::vector<double> site_mean(chunk), site_sd(chunk);
   std::vector<double> z(chunk * n);
   std::vector<char> empty(chunk);
   std::vector<int> coords(chunk);
@@ -120,9 +121,9 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
     }
     // Each site: its descriptives line, then the values as printed there,
     // which centre and standardize the site's values.
+    des::site_stats_rows(panel, n, nb, site_mean.data(), site_sd.data());
     for (size_t k = 0; k < nb; ++k) {
-      double mean, sd;
-      des::site_stats(panel + k * n, n, mean, sd);
+      const double mean = site_mean[k], sd = site_sd[k];
       out.write(buf, des::format_line(buf, coords[k], mean, sd));
       const size_t lm = num::format_g15(num_buf, mean);
       mean_vector[k] = num::parse_double(num_buf, num_buf + lm);

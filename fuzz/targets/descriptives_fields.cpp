@@ -1,7 +1,7 @@
 // The methylation-file reading every in-step program runs: the input, as two
 // samples' files of one set, read through InStep a few lines at a time (the
-// fused cut-and-convert path of LineReader::next_field2 and its general
-// fallback), against the plain rule line by line: field 2 as atof reads it,
+// batch path of LineReader::read_field2, the fused one of next_field2 and
+// their general fallback), against the plain rule line by line: field 2 as atof reads it,
 // the empty-line flags, the line count; and layout::meth_value and
 // des::line_coord (field 1 as atoi reads it) on every line.
 #include "des_stats.h"
@@ -26,11 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fz::finding("line_coord", fz::show(line));
   }
 
-  // Two files of the same bytes, read in turns of 1 to 4 lines (the turn
-  // length from the first byte), with at most one of them open at a time
-  // when the second byte is odd (reopened where they stopped).
+  // Two files of the same bytes, read in turns of 1 to 200 lines (the turn
+  // length from the first byte; the longer ones span the batch reader's
+  // rounds), with at most one of them open at a time when the second byte is
+  // odd (reopened where they stopped).
   const std::string path = fz::as_file(data, size);
-  const size_t turn = size ? 1 + data[0] % 4 : 1;
+  static constexpr size_t kTurns[] = {1, 2, 3, 4, 7, 64, 65, 200};
+  const size_t turn = size ? kTurns[data[0] % 8] : 1;
   InStep in(size > 1 && data[1] % 2 ? 1 : 0, 64);
   size_t bad = 0;
   if (in.open({path, path}, bad) != InStep::Open::ok) fz::finding("InStep open", path);

@@ -1,7 +1,8 @@
 // The loadings programs' reading of a methylation file: InStep::read, as the
 // programs call it (values into a strided panel column, empty-line flags), a
-// few lines at a time, against field 2 of every line by the plain rule. The
-// first input byte gives the chunk length (1 to 8), the rest is the file.
+// few lines or a batch at a time, against field 2 of every line by the plain
+// rule. The first input byte gives the chunk length (1 to 8, or 64 to 71) and
+// the read buffer (the smallest, or the usual), the rest is the file.
 #include "fuzz_util.h"
 #include "instep.h"
 
@@ -9,13 +10,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const size_t chunk = data[0] % 8 + 1;
+  const size_t chunk = data[0] % 8 + (data[0] & 16 ? 64 : 1);
+  const size_t buffer = data[0] & 8 ? 64 : 0;
   ++data;
   --size;
   const std::vector<std::string> lines = fz::lines_of({reinterpret_cast<const char*>(data), size});
   const char* path = fz::as_file(data, size);
 
-  InStep in(1);
+  InStep in(1, buffer);
   size_t bad = 0;
   if (in.open({path}, bad) != InStep::Open::ok) fz::finding("open");
   std::string_view header;

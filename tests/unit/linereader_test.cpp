@@ -111,27 +111,40 @@ double reference_field2(const std::string& line) {
 // next_field2 gives next()'s lines and, bit for bit, the plain field-2 value,
 // on methylation-like lines and on lines of random bytes, whatever the buffer
 // size (lines cut by the buffer end take the general path).
+// Methylation-like lines ("<coord>,<value>" in the usual printf forms, plain
+// decimals of 0 to 12 digits on either side of the point, sometimes followed
+// by a third field or a carriage return) mixed with lines of odd bytes.
+std::string field2_lines(std::mt19937_64& rng, int n) {
+  const char odd[] = "0123456789,,..eE-+ \r\txX\0";
+  std::string bytes;
+  for (int i = 0; i < n; ++i) {
+    const unsigned kind = rng() % 8;
+    if (kind < 4) {
+      bytes += std::to_string(rng() % 100000000) + ",";
+      char v[64];
+      const char* fmts[] = {"%.6f", "%.17g", "%g", "%.0f", "%.25f"};
+      std::snprintf(v, sizeof v, fmts[rng() % 5], std::ldexp(double(rng() % 1000003), -int(rng() % 30)));
+      bytes += v;
+    } else if (kind < 6) {
+      bytes += std::to_string(rng() % 1000) + ",";
+      for (int k = static_cast<int>(rng() % 13); k > 0; --k) bytes.push_back(static_cast<char>('0' + rng() % 10));
+      if (rng() % 4) bytes.push_back('.');
+      for (int k = static_cast<int>(rng() % 13); k > 0; --k) bytes.push_back(static_cast<char>('0' + rng() % 10));
+    } else {
+      const int len = static_cast<int>(rng() % 30);
+      for (int k = 0; k < len; ++k) bytes.push_back(odd[rng() % (sizeof odd - 1)]);
+    }
+    if (kind < 6 && rng() % 5 == 0) bytes += (rng() % 2) ? ",extra" : "\r";
+    if (i + 1 < n || rng() % 2) bytes.push_back('\n');
+  }
+  return bytes;
+}
+
 TEST(LineReader, FusedField2ScanMatchesPlainCutAndStrtod) {
   std::string p = temp_path("field2");
   std::mt19937_64 rng(11);
-  const char odd[] = "0123456789,,..eE-+ \r\txX\0";
   for (int round = 0; round < 300; ++round) {
-    std::string bytes;
-    const int n = static_cast<int>(rng() % 60);
-    for (int i = 0; i < n; ++i) {
-      if (rng() % 4) {  // "<coord>,<value>" as written by the usual tools
-        bytes += std::to_string(rng() % 100000000) + ",";
-        char v[64];
-        const char* fmts[] = {"%.6f", "%.17g", "%g", "%.0f", "%.25f"};
-        std::snprintf(v, sizeof v, fmts[rng() % 5], std::ldexp(double(rng() % 1000003), -int(rng() % 30)));
-        bytes += v;
-        if (rng() % 5 == 0) bytes += (rng() % 2) ? ",extra" : "\r";
-      } else {
-        const int len = static_cast<int>(rng() % 30);
-        for (int k = 0; k < len; ++k) bytes.push_back(odd[rng() % (sizeof odd - 1)]);
-      }
-      if (i + 1 < n || rng() % 2) bytes.push_back('\n');
-    }
+    const std::string bytes = field2_lines(rng, static_cast<int>(rng() % 60));
     write_bytes(p, bytes);
     const std::vector<std::string> want = reference_lines(bytes);
     for (size_t buf : {size_t{1}, size_t{17}, size_t{64}, size_t{1} << 16}) {
@@ -150,6 +163,44 @@ TEST(LineReader, FusedField2ScanMatchesPlainCutAndStrtod) {
       }
       ASSERT_EQ(i, want.size());
       ASSERT_FALSE(r.failed());
+    }
+  }
+  std::remove(p.c_str());
+}
+
+// read_field2 (the in-step reader's batch) gives the same values, empty-line
+// flags and line count, in runs of any length (across its rounds of lines and
+// the buffer's refills), into a strided column.
+TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
+  std::string p = temp_path("batch");
+  std::mt19937_64 rng(23);
+  for (int round = 0; round < 200; ++round) {
+    const std::string bytes = field2_lines(rng, static_cast<int>(rng() % 400));
+    write_bytes(p, bytes);
+    const std::vector<std::string> want = reference_lines(bytes);
+    for (size_t buf : {size_t{1}, size_t{100}, size_t{1} << 16}) {
+      for (size_t chunk : {size_t{1}, size_t{3}, size_t{64}, size_t{65}, size_t{500}}) {
+        LineReader r(buf);
+        ASSERT_TRUE(r.open(p.c_str()));
+        std::vector<double> v(chunk * 3);
+        std::vector<char> empty(chunk * 2, 7);
+        size_t i = 0;
+        for (;;) {
+          const size_t got = r.read_field2(v.data(), 3, chunk, empty.data(), 2);
+          for (size_t k = 0; k < got; ++k, ++i) {
+            ASSERT_LT(i, want.size());
+            const double w = reference_field2(want[i]);
+            ASSERT_TRUE(std::memcmp(&v[k * 3], &w, sizeof w) == 0 || (w != w && v[k * 3] != v[k * 3]))
+                << "[" << want[i] << "] got " << std::hexfloat << v[k * 3] << " want " << w << " buf " << buf
+                << " chunk " << chunk;
+            ASSERT_EQ(empty[k * 2], want[i].empty() ? 1 : 0) << "line " << i;
+          }
+          if (got < chunk) break;
+        }
+        ASSERT_EQ(i, want.size()) << "buf " << buf << " chunk " << chunk;
+        ASSERT_EQ(r.lines_read(), want.size());
+        ASSERT_FALSE(r.failed());
+      }
     }
   }
   std::remove(p.c_str());
