@@ -55,6 +55,11 @@ PANELS = 4 * (2 << 20)  # the panels of sites a program works on, 2 MiB each
 # length (one core of a current x86 server; about 40 G on the machine the
 # benchmarks ran on, but cluster nodes are often older or shared).
 KERNEL_RATE = 20e9
+# Data lines read per second assumed for a job's time limit: far below the
+# programs' own rates (tens of millions a second), for shared file systems.
+READ_RATE = 2e6
+# Floating-point operations per second of the eigen step's LAPACK call.
+EIGEN_RATE = 1e9
 
 ANALYSES = ("std", "cen")
 LOADINGS_PROGRAM = {"std": "stdweights", "cen": "cenweights"}
@@ -296,6 +301,13 @@ def kernel_hours(cells, sites):
     """Hours of kernel work for `cells` cells over `sites` sites, both the
     centred and the standardized matrix."""
     return cells * sites * 2 / KERNEL_RATE / 3600
+
+
+def job_minutes(kernel_h, lines):
+    """Time limit (the runtime resource, minutes) of a job with `kernel_h`
+    hours of kernel work that reads `lines` data lines: twice the estimate,
+    plus ten minutes for start-up and a loaded node."""
+    return int(math.ceil(2 * (kernel_h * 60 + lines / READ_RATE / 60))) + 10
 
 
 def block_jobs_peak(blocks):
@@ -574,6 +586,30 @@ class Plan:
 
     def run_sites_of(self, first, last):
         return sum(self.sites.get(c, 0) for c in range(first, last + 1))
+
+    # Time limits (minutes) per job, from its kernel work and its reading.
+    def minutes_fullgram(self, first, last):
+        s = self.run_sites_of(first, last)
+        return job_minutes(kernel_hours(cells_self(self.n), s), self.n * s)
+
+    def minutes_descriptives(self, chrom):
+        return job_minutes(0, self.n * self.sites.get(chrom, 0))
+
+    def minutes_selfgram(self, first, last, rows):
+        s = self.run_sites_of(first, last)
+        return job_minutes(kernel_hours(cells_self(rows), s), rows * s)
+
+    def minutes_crossgram(self, first, last, rows, cols):
+        s = self.run_sites_of(first, last)
+        return job_minutes(kernel_hours(rows * cols, s), (rows + cols) * s)
+
+    def minutes_grameigen(self):
+        # the symmetric eigen-decomposition, about 10 n^3 operations, after
+        # the block files' n^2 values of every run
+        return job_minutes(10 * self.n ** 3 / EIGEN_RATE / 3600, self.n * self.n * len(self.runs))
+
+    def minutes_loadings(self, chrom):
+        return job_minutes(0, self.n * self.sites.get(chrom, 0))
 
     def stages(self):
         """(stage, jobs, peak MiB over its jobs, longest kernel hours or None)

@@ -7,7 +7,10 @@ first job:
   --set-resources) exceeds what every node of the job's partition can give
   one job. SLURM refuses such a job at sbatch when no node has the memory,
   but keeps it pending forever (reason MaxMemPerLimit) when the partition's
-  MaxMemPerNode is below it; either way the run could not finish.
+  MaxMemPerNode is below it; either way the run could not finish;
+- refuses it likewise when a job's time limit (its runtime, minutes, which
+  the workflow estimates per job) exceeds its partition's MaxTime: SLURM
+  refuses such a job or keeps it pending (reason PartitionTimeLimit).
 
 Called from the Snakefile's onstart hook; does nothing on other executors.
 """
@@ -82,6 +85,47 @@ def memory_faults(jobs, limits, default):
     return lines
 
 
+def slurm_minutes(text):
+    """A SLURM time ("MM", "MM:SS", "HH:MM:SS", "D-HH", "D-HH:MM",
+    "D-HH:MM:SS") in whole minutes, rounded up; None for UNLIMITED, INFINITE
+    or anything unreadable."""
+    m = re.fullmatch(r"(?:(\d+)-)?(\d+)(?::(\d+))?(?::(\d+))?", text or "")
+    if not m:
+        return None
+    days, a, b, c = (int(x) if x else None for x in m.groups())
+    if days is None:
+        # MM, MM:SS or HH:MM:SS
+        secs = a * 60 if b is None else (a * 60 + b if c is None else a * 3600 + b * 60 + c)
+    else:
+        # D-HH, D-HH:MM or D-HH:MM:SS
+        secs = days * 86400 + a * 3600 + (b or 0) * 60 + (c or 0)
+    return -(-secs // 60)
+
+
+def time_limits(partitions_text):
+    """MaxTime (minutes) of each partition that has one."""
+    limits = {}
+    for part in records(partitions_text):
+        name, minutes = part.get("PartitionName"), slurm_minutes(part.get("MaxTime", ""))
+        if name and minutes is not None:
+            limits[name] = minutes
+    return limits
+
+
+def time_faults(jobs, limits, default):
+    """One line per rule and partition whose jobs' time limits exceed the
+    partition's MaxTime; jobs is a list of (rule, partition or "", minutes)."""
+    worst = {}
+    for rule, part, minutes in jobs:
+        part = part or default
+        if part in limits and minutes > limits[part]:
+            count, top = worst.get((rule, part), (0, 0))
+            worst[(rule, part)] = (count + 1, max(top, minutes))
+    return [f"{count} {rule} job(s) ask for up to {top} minutes (their time estimate), but partition "
+            f"{part} runs a job for at most {limits[part]} minutes (its MaxTime)"
+            for (rule, part), (count, top) in sorted(worst.items())]
+
+
 def scontrol(*args):
     return subprocess.run(["scontrol", *args], capture_output=True, text=True, check=True).stdout
 
@@ -95,24 +139,30 @@ def before_submit(workflow):
     dag = getattr(getattr(workflow, "persistence", None), "dag", None)
     if dag is None:
         return
-    jobs = []
+    jobs, timed = [], []
     for job in dag.needrun_jobs():
         if job.is_local:
             continue
+        part = job.resources.get("slurm_partition") or ""
         mem = job.resources.get("mem_mb")
         if isinstance(mem, int):
-            jobs.append((job.rule.name, job.resources.get("slurm_partition") or "", mem))
+            jobs.append((job.rule.name, part, mem))
+        minutes = job.resources.get("runtime")
+        if isinstance(minutes, int):
+            timed.append((job.rule.name, part, minutes))
     try:
-        limits, default = memory_limits(scontrol("show", "partition", "-o"), scontrol("show", "node", "-o"))
+        partitions = scontrol("show", "partition", "-o")
+        limits, default = memory_limits(partitions, scontrol("show", "node", "-o"))
     except (OSError, subprocess.CalledProcessError) as e:
         print(f"workflow: could not read the partitions' memory from scontrol ({e}); "
               "job memory not checked", file=sys.stderr)
         return
     faults = memory_faults(jobs, limits, default)
-    if faults:
+    times = time_faults(timed, time_limits(partitions), default)
+    if faults or times:
         sys.exit("workflow: refusing to submit, SLURM would never run these jobs:\n  "
-                 + "\n  ".join(faults)
-                 + "\nUse smaller sample blocks (n_blocks, block_size, or mem_mb_per_job in the config),"
-                 " another partition (--default-resources ... slurm_partition=NAME, or"
+                 + "\n  ".join(faults + times)
+                 + "\nUse smaller sample blocks (n_blocks, block_size, mem_mb_per_job or max_job_hours in"
+                 " the config), another partition (--default-resources ... slurm_partition=NAME, or"
                  " RULE:slurm_partition=NAME in the profile's set-resources), or replace"
-                 " the estimate (RULE:mem_mb=N in set-resources).")
+                 " the estimate (RULE:mem_mb=N or RULE:runtime=MINUTES in set-resources).")

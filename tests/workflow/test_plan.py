@@ -243,6 +243,24 @@ class Roads(unittest.TestCase):
         self.assertIn("above mem_mb_per_job", p.road_source)
         self.assertEqual(plan.Plan(dict(self.config, mem_mb_per_job=plan.mem_fullgram(9))).road, "one_reading")
 
+    def test_time_limits_follow_kernel_work_and_reading(self):
+        p = plan.Plan(self.config)
+        # 9 samples: chr1-3 has 600 sites, chr5 500; ten minutes at the least
+        self.assertEqual(plan.job_minutes(0, 0), 10)
+        self.assertGreater(p.minutes_fullgram(1, 3), 10)
+        self.assertGreaterEqual(p.minutes_fullgram(1, 3), p.minutes_fullgram(5, 5))
+        # twice the estimate: an hour of kernel work and an hour of reading
+        self.assertEqual(plan.job_minutes(1, plan.READ_RATE * 3600), 250)
+        big = plan.Plan(dict(self.config))
+        big.n, big.sites = 1000, {1: 3_000_000}
+        # 1000 x 3M lines: 25 minutes of reading; the kernel 2.5 minutes
+        self.assertEqual(big.minutes_fullgram(1, 1), 66)
+        self.assertEqual(big.minutes_loadings(1), 60)
+        self.assertLess(big.minutes_selfgram(1, 1, 500), big.minutes_fullgram(1, 1))
+        self.assertGreater(big.minutes_crossgram(1, 1, 500, 500), big.minutes_selfgram(1, 1, 500))
+        self.assertGreater(big.minutes_grameigen(), 10)
+        self.assertEqual(p.minutes_descriptives(4), 10)  # a chromosome without sites
+
     def test_loadings_memory_follows_the_build(self):
         # a build without weights keeps every site's loadings; one with it streams them
         p = plan.Plan(self.config)

@@ -3,9 +3,9 @@
 # profile workflow/profiles/slurm, as a user without accounting runs it: the
 # partition and the account (as an sbatch option) on the command line, $USER
 # unset. Checks:
-#  - a job whose memory estimate exceeds what its partition gives is refused
-#    with a clear message before anything is submitted (SLURM would keep it
-#    pending forever);
+#  - a job whose memory estimate or time limit exceeds what its partition
+#    gives is refused with a clear message before anything is submitted
+#    (SLURM would keep it pending forever);
 #  - a job cancelled with scancel while it runs fails the invocation, and the
 #    next invocation redoes it and what depends on it, and nothing else;
 #  - every program ran inside a SLURM job submitted by the workflow (the
@@ -133,6 +133,14 @@ if timeout 120 "${slurm_run[@]}" "${account_args[@]}" --set-resources "crossgram
 fi
 grep -q "^  1 crossgram job(s) need up to $((node_mem + 1)) MiB (their memory estimate), but partition local gives a job at most $node_mem MiB (its largest node has $node_mem MiB for jobs)" mem2.log ||
   { cat mem2.log; echo "FAIL: no clear message for a job above the node's memory"; exit 1; }
+#    A partition whose MaxTime (1 minute) is below every job's time limit
+#    (the workflow's estimate, ten minutes at the least).
+scontrol create PartitionName=quick Nodes=ALL MaxTime=1 State=UP
+if timeout 120 "${slurm_run[@]}" --default-resources runtime=10 slurm_partition=quick >time1.log 2>&1; then
+  cat time1.log; echo "FAIL: a run whose jobs exceed the partition's MaxTime was not refused"; exit 1
+fi
+grep -Eq "^  1 descriptives job\(s\) ask for up to [0-9]+ minutes \(their time estimate\), but partition quick runs a job for at most 1 minutes \(its MaxTime\)" time1.log ||
+  { cat time1.log; echo "FAIL: no clear message for jobs over the partition's MaxTime"; exit 1; }
 [ -z "$(job_table | grep -v "^$probe ")" ] || { job_table; echo "FAIL: a refused run submitted jobs"; exit 1; }
 t_mem=$((SECONDS - t1))
 

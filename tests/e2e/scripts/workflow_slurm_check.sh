@@ -4,6 +4,7 @@
 # sizes (no cluster needed): the limit of a partition is its largest node's
 # RealMemory less MemSpecLimit, capped by MaxMemPerNode; jobs without a
 # partition go to the default one; one line per rule and partition at fault.
+# Likewise the time check: a job's runtime against its partition's MaxTime.
 # Usage: bash workflow_slurm_check.sh <bin dir> <source dir>
 set -euo pipefail
 src=$(cd "$2" && pwd)
@@ -40,5 +41,17 @@ assert faults == [
     " gives a job at most 7000 MiB (its largest node has 7000 MiB for jobs)",
 ], faults
 assert sc.memory_faults([("x", "", 10)], {}, None) == []
+
+# Time limits: MaxTime in SLURM's forms; jobs above it refused per rule and partition
+for text, minutes in [("UNLIMITED", None), ("INFINITE", None), ("30", 30), ("30:01", 31), ("02:00:00", 120),
+                      ("1-00", 1440), ("1-02:30", 1590), ("2-00:00:30", 2881), ("", None), ("soon", None)]:
+    assert sc.slurm_minutes(text) == minutes, (text, sc.slurm_minutes(text))
+times = sc.time_limits("PartitionName=short Default=YES MaxTime=01:00:00\n"
+                       "PartitionName=long MaxTime=7-00:00:00\nPartitionName=any MaxTime=UNLIMITED\n")
+assert times == {"short": 60, "long": 10080}, times
+faults = sc.time_faults([("fullgram_chr1_22", "", 66), ("fullgram_chr1_22", "short", 90), ("weights", "", 60),
+                         ("fullgram_chr1_22", "long", 9000), ("crossgram", "any", 10**6)], times, "short")
+assert faults == ["2 fullgram_chr1_22 job(s) ask for up to 90 minutes (their time estimate), but partition"
+                  " short runs a job for at most 60 minutes (its MaxTime)"], faults
 EOF
 echo "PASS"
