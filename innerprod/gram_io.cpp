@@ -114,6 +114,10 @@ std::string meth_path(const std::string& meth_prefix, const RunDescriptives& des
   return layout::meth_path(meth_prefix, des.first_chr + static_cast<long>(q), name);
 }
 
+void die_changed(const std::string& des_path) {
+  die("descriptives file " + des_path + " changed while it was read\n");
+}
+
 bool DesReader::read(double* mean, double* sd, size_t n) {
   std::string_view line;
   size_t filled = 0;

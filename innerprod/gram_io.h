@@ -3,11 +3,14 @@
 // of a sample block's methylation files chunk by chunk.
 #pragma once
 
+#include "gram_blocks.h"
+#include "gram_readers.h"
 #include "instep.h"
 #include "linereader.h"
 #include "matrix.h"
 #include "outfile.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -112,6 +115,34 @@ class RunReader {
   bool open_ = false, failed_ = false;
   std::string fault_, fault_msg_;
 };
+
+// "descriptives file <path> changed while it was read", status 255.
+[[noreturn]] void die_changed(const std::string& des_path);
+
+// The run's sites a chunk at a time: the methylation values of `in`'s
+// samples into `panel` (sized here: a chunk of sites by `width` columns) and
+// the sites' means and SDs into mean_vector and sd_vector, then
+// add(values, sites, scratch) with a scratch panel of the same size. False
+// on a fault of the methylation files (`in` tells which); a descriptives file
+// that changed during the run stops the program.
+template <class Add>
+bool sum_run_chunks(RunReader& in, const RunDescriptives& des, Matrix& panel, size_t width,
+                    size_t n_sites, Add&& add) {
+  DesReader des_in(des);
+  const size_t chunk = std::min(chunk_sites(width), std::max<size_t>(n_sites, 1));
+  sizeMatrix(panel, static_cast<long>(chunk), static_cast<long>(width));
+  mean_vector.assign(chunk, 0.0);
+  sd_vector.assign(chunk, 0.0);
+  std::vector<double> z(chunk * width);
+  for (size_t k0 = 0; k0 < n_sites; k0 += chunk) {
+    const size_t n = std::min(chunk, n_sites - k0);
+    if (!in.read(panel[0], width, n)) return false;
+    if (!des_in.read(mean_vector.data(), sd_vector.data(), n))
+      die_changed(des_in.path());
+    add(panel[0], n, z.data());
+  }
+  return in.finish();
+}
 
 // True when every path is a regular file (or does not exist): files that can
 // be read a second time to report a fault in file order.

@@ -64,23 +64,10 @@ int run(int argc, char** argv) {
   std::vector<std::string> names(samplenames.begin() + (first - 1), samplenames.begin() + last);
   gram::require_regular_if_grouped(gram::block_paths(meth_prefix, des, first, last), m);
   gram::RunReader in(meth_prefix, des, std::move(names));
-  gram::DesReader des_in(des);
-  const size_t chunk = std::min(gram::chunk_sites(m), std::max<size_t>(n_sites, 1));
-  sizeMatrix(cpg_data, static_cast<long>(chunk), n_rows);
-  mean_vector.assign(chunk, 0.0);
-  sd_vector.assign(chunk, 0.0);
-  std::vector<double> z(chunk * m);
-  bool ok = true;
-  for (size_t k0 = 0; ok && k0 < n_sites; k0 += chunk) {
-    const size_t n = std::min(chunk, n_sites - k0);
-    ok = in.read(cpg_data[0], m, n);
-    if (ok && !des_in.read(mean_vector.data(), sd_vector.data(), n))
-      die("descriptives file " + des_in.path() + " changed while it was read\n");
-    if (ok)
-      gram::self_chunk(cpg_data[0], m, n, mean_vector.data(), sd_vector.data(), centred_block,
-                       std_block, z.data(), gram::kAccumulate);
-  }
-  if (ok) ok = in.finish();
+  const bool ok = gram::sum_run_chunks(in, des, cpg_data, m, n_sites, [&](double* v, size_t n, double* z) {
+    gram::self_chunk(v, m, n, mean_vector.data(), sd_vector.data(), centred_block, std_block, z,
+                     gram::kAccumulate);
+  });
   if (!ok) {
     // Files that cannot be read twice (pipes) are reported as found here.
     if (!gram::all_rereadable(gram::block_paths(meth_prefix, des, first, last)))
