@@ -22,6 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 void say(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
@@ -401,6 +403,14 @@ int run(int argc, char** argv, const char* program, SiteValues mode) {
   return 0;
 }
 
+// True when two folder names reach the same folder (by identity when both
+// exist, else by name).
+bool same_folder(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return a == b;
+}
+
 int run_both(int argc, char** argv) {
   const std::string usage =
       "usage: weights <methylation dir prefix> <descriptives dir prefix> <components K >= 0>"
@@ -417,6 +427,11 @@ int run_both(int argc, char** argv) {
   as[1].mode = SiteValues::centred;
   as[1].prefix = argv[7];
   as[1].label = argv[8];
+  // Both files in one place would leave only the one renamed last.
+  if (as[0].label == as[1].label && same_folder(as[0].prefix + "loadings/", as[1].prefix + "loadings/"))
+    die_argument("weights: the std and cen loadings files are the same file, " +
+                     layout::loadings_path(as[0].prefix, as[0].label, chr) + " (give another label or prefix)",
+                 usage);
   say(" Calculate loadings for the first " + std::to_string(K) + " principal components \n");
   read_eigen(as[0], K);
   read_eigen(as[1], K);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -47,6 +48,53 @@ TEST(NumFormat, RandomBitPatternsAndMagnitudes) {
       v = std::ldexp(unit(rng), static_cast<int>(rng() % 120) - 60);
     }
     expect_same(v);
+  }
+}
+
+// The exact shortcut of %.15g (values from 1e-8 to below 1e15) against
+// printf where it is easiest to get wrong: next to every power of ten, next
+// to 15-digit rounding ties (16-digit decimals ending in 5, read back as the
+// nearest double), integers near 10^15, and every decimal exponent of the
+// range with random digits, of either sign.
+TEST(NumFormat, G15ShortcutAtPowersOfTenAndTies) {
+  char a[num::kFormatBuf], b[num::kFormatBuf];
+  auto same = [&](double v) {
+    const size_t na = num::format_g15(a, v), nb = num::format_g15_ref(b, v);
+    return std::string(a, na) == std::string(b, nb);
+  };
+  for (int k = -9; k <= 16; ++k) {
+    double p = std::pow(10.0, k);
+    for (double x : {p, -p}) {
+      double lo = x, hi = x;
+      for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(same(lo)) << std::hexfloat << lo;
+        ASSERT_TRUE(same(hi)) << std::hexfloat << hi;
+        lo = std::nextafter(lo, 0.0);
+        hi = std::nextafter(hi, 2 * hi);
+      }
+    }
+  }
+  std::mt19937_64 rng(77);
+  char text[64];
+  for (int i = 0; i < 400000; ++i) {
+    const int e = static_cast<int>(rng() % 24) - 9;  // first digit at 10^e
+    const uint64_t digits = 100000000000000ull + rng() % 900000000000000ull;
+    double v;
+    if (i % 2) {
+      // a 16-digit decimal ending in 5: halfway between two 15-digit ones
+      std::snprintf(text, sizeof text, "%llu5e%d", static_cast<unsigned long long>(digits), e - 15);
+      v = std::strtod(text, nullptr);
+    } else {
+      v = static_cast<double>(digits) * std::pow(10.0, e - 14);
+    }
+    if (rng() % 2) v = -v;
+    ASSERT_TRUE(same(v)) << std::hexfloat << v << " (" << std::string(b, num::format_g15_ref(b, v)) << ")";
+  }
+  for (uint64_t q = 999999999999000ull; q <= 1000000000001000ull; ++q) ASSERT_TRUE(same(static_cast<double>(q)));
+  // exact ties: 15-digit integers plus one half (printf rounds them to even)
+  for (int i = 0; i < 20000; ++i) {
+    const double q = static_cast<double>(100000000000000ull + rng() % 900000000000000ull);
+    for (double f : {0.5, 0.25, 0.75, 0.125}) ASSERT_TRUE(same(q + f)) << std::hexfloat << q + f;
   }
 }
 
