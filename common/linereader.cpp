@@ -235,9 +235,9 @@ inline uint64_t eight_digits(const char* q, unsigned len) {
 
 // The value of the `len` bytes at f (24 bytes readable there) when they are a
 // plain decimal: digits and at most one point, at least one digit, eight
-// digits at most on either side of the point. The value is formed as
-// num::parse_plain_decimal forms it (the same integer m, the same division
-// by an exact power of ten), so it is the same double. False otherwise.
+// digits at most on either side of the point. The value is
+// num::exact_decimal of its digits, as num::parse_plain_decimal forms it, so
+// it is the same double. False otherwise.
 inline bool plain_field(const char* f, unsigned len, double& value) {
   if (len == 0 || len > 16) return false;
   const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f));
@@ -254,9 +254,7 @@ inline bool plain_field(const char* f, unsigned len, double& value) {
   // One integer digit (a beta value's "0." or "1.") is the common case.
   const uint64_t ip = ilen == 1 ? static_cast<uint64_t>(f[0] - '0') : ilen ? eight_digits(f, ilen) : 0;
   const uint64_t m = flen ? ip * kPow10U[flen] + eight_digits(f + ilen + 1, flen) : ip;
-  if (m > (uint64_t{1} << 53)) return false;
-  value = flen ? static_cast<double>(m) / num::kPow10Exact[flen] : static_cast<double>(m);
-  return true;
+  return num::exact_decimal(m, flen, value);
 }
 
 }  // namespace

@@ -147,4 +147,3 @@ inline bool LineReader::next_field2(std::string_view& line, double& value) {
 #endif
   return next_field2_slow(line, value);
 }
-

@@ -1,5 +1,7 @@
 #include "numformat.h"
 
+#include "numparse_fast.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -19,10 +21,6 @@ size_t printf_len(char* buf, const char* fmt, double v) {
 }
 
 #ifndef METHPCA_PLAIN
-// Exact powers of ten 10^0 .. 10^22 (each a double without rounding).
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The doubles nearest 10^-8 .. 10^14, for a first guess of the exponent.
 constexpr double kPow10Near[] = {1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3,
                                  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14};
@@ -46,7 +44,7 @@ inline void two_product(double a, double b, double& hi, double& lo) {
 // 10^e (the caller then tries e - 1) or well above 10^(e+1).
 size_t g15_fast(char* buf, double v, int e) {
   double hi, lo;
-  two_product(v, kPow10[14 - e], hi, lo);
+  two_product(v, kPow10Exact[14 - e], hi, lo);  // 10^(14-e) <= 10^22: exact
   if (hi < 1e14 || (hi == 1e14 && lo < 0)) return 0;  // below 10^14: e was too high (the caller retries)
   double fi = static_cast<double>(static_cast<int64_t>(hi));  // floor: hi is positive, below 2^63
   double frac = (hi - fi) + lo;  // hi - fi is exact; |lo| <= half an ulp of hi

@@ -1,6 +1,8 @@
 // Number formatting with printf's conversions, into a caller's buffer. The
 // fast versions use std::to_chars with a precision, which is defined to give
-// printf's text; the _ref versions call snprintf, and a test compares them.
+// printf's text (format_g15 first tries an exact shortcut for values from
+// 1e-8 to below 1e15); the _ref versions call snprintf, and tests compare
+// them.
 #pragma once
 
 #include <cstddef>

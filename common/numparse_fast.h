@@ -13,6 +13,15 @@ inline constexpr double kPow10Exact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The value m / 10^frac of a decimal's digits m with frac of them after the
+// point (frac <= 22): one IEEE division of two exact operands when m <= 2^53
+// (see below). False, and v untouched, for a larger m.
+inline bool exact_decimal(uint64_t m, std::size_t frac, double& v) {
+  if (m > (uint64_t{1} << 53)) return false;
+  v = frac ? static_cast<double>(m) / kPow10Exact[frac] : static_cast<double>(m);
+  return true;
+}
+
 // Reads an unsigned plain decimal "ddd", "ddd.ddd" or ".ddd" at p (no sign,
 // no exponent) with at most 19 digits in all, whose digits form an integer
 // m <= 2^53. On success stores its value in v and returns the first byte not
@@ -44,8 +53,7 @@ inline const char* parse_plain_decimal(const char* p, const char* last, double& 
     digits += frac;
   }
   // 19 digits cannot overflow 64 bits; more may have, so they go the slow way.
-  if (digits == 0 || digits > 19 || m > (uint64_t{1} << 53)) return nullptr;
-  v = frac ? static_cast<double>(m) / kPow10Exact[frac] : static_cast<double>(m);
+  if (digits == 0 || digits > 19 || !exact_decimal(m, frac, v)) return nullptr;
   return p;
 }
 

@@ -291,8 +291,7 @@ void print_run_zero_sd(const RunDescriptives& des, int copies) {
   const size_t total = static_cast<size_t>(des.total());
   for (size_t k0 = 0; k0 < total; k0 += kChunk) {
     const size_t n = std::min(kChunk, total - k0);
-    if (!in.read(mean.data(), sd.data(), n))
-      die("descriptives file " + in.path() + " changed while it was read\n");
+    if (!in.read(mean.data(), sd.data(), n)) die_changed(in.path());
     for (size_t k = 0; k < n; ++k) {
       if (!sd_is_zero(sd[k])) continue;
       const std::string line = layout::zero_sd_line(k0 + k);

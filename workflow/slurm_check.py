@@ -64,25 +64,27 @@ def memory_limits(partitions_text, nodes_text):
     return limits, default
 
 
+def over_limits(jobs, limits, default):
+    """(rule, partition) -> (jobs, largest ask) of the jobs asking more than
+    their partition's limit; jobs is a list of (rule, partition or "", ask),
+    limits a dict partition -> limit. Jobs without a partition go to the
+    default one; partitions without a limit are not checked."""
+    worst = {}
+    for rule, part, ask in jobs:
+        part = part or default
+        if part in limits and ask > limits[part]:
+            count, top = worst.get((rule, part), (0, 0))
+            worst[(rule, part)] = (count + 1, max(top, ask))
+    return sorted(worst.items())
+
+
 def memory_faults(jobs, limits, default):
     """One line per rule and partition whose jobs ask for more memory than
     the partition gives; jobs is a list of (rule, partition or "", mem_mb)."""
-    worst = {}
-    for rule, part, mem in jobs:
-        part = part or default
-        if part not in limits:
-            continue
-        limit, _ = limits[part]
-        if mem > limit:
-            count, top = worst.get((rule, part), (0, 0))
-            worst[(rule, part)] = (count + 1, max(top, mem))
-    lines = []
-    for (rule, part), (count, top) in sorted(worst.items()):
-        limit, reason = limits[part]
-        lines.append(
-            f"{count} {rule} job(s) need up to {top} MiB (their memory estimate), but partition "
-            f"{part} gives a job at most {limit} MiB ({reason})")
-    return lines
+    mib = {part: limit for part, (limit, _) in limits.items()}
+    return [f"{count} {rule} job(s) need up to {top} MiB (their memory estimate), but partition "
+            f"{part} gives a job at most {limits[part][0]} MiB ({limits[part][1]})"
+            for (rule, part), (count, top) in over_limits(jobs, mib, default)]
 
 
 def slurm_minutes(text):
@@ -115,15 +117,9 @@ def time_limits(partitions_text):
 def time_faults(jobs, limits, default):
     """One line per rule and partition whose jobs' time limits exceed the
     partition's MaxTime; jobs is a list of (rule, partition or "", minutes)."""
-    worst = {}
-    for rule, part, minutes in jobs:
-        part = part or default
-        if part in limits and minutes > limits[part]:
-            count, top = worst.get((rule, part), (0, 0))
-            worst[(rule, part)] = (count + 1, max(top, minutes))
     return [f"{count} {rule} job(s) ask for up to {top} minutes (their time estimate), but partition "
             f"{part} runs a job for at most {limits[part]} minutes (its MaxTime)"
-            for (rule, part), (count, top) in sorted(worst.items())]
+            for (rule, part), (count, top) in over_limits(jobs, limits, default)]
 
 
 def scontrol(*args):
