@@ -26,7 +26,7 @@ if ! probe; then
 fi
 
 # Target name -> its sources beyond the target file (relative to the root).
-common="common/numparse.cpp common/linereader.cpp common/instep.cpp common/outfile.cpp common/matrix.cpp common/sysutil.cpp common/numformat.cpp common/process.cpp"
+common="common/numparse.cpp common/linereader.cpp common/instep.cpp common/outfile.cpp common/matrix.cpp common/sysutil.cpp common/numformat.cpp common/process.cpp common/rowops.cpp"
 declare -A deps=(
   [numparse]="common/numparse.cpp"
   [descriptives_fields]="$common descriptives/des_readers.cpp"

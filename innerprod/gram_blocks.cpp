@@ -1,5 +1,7 @@
 #include "gram_blocks.h"
 
+#include "rowops.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -27,7 +29,7 @@ void standardize(const double* c, size_t ldc, size_t width, size_t n, const doub
     if (sd_is_zero(sk)) {
       std::fill(zk, zk + width, 0.0);
     } else {
-      for (size_t j = 0; j < width; ++j) zk[j] = ck[j] / sk;
+      rowops::divide(ck, zk, width, sk);
     }
   }
 }

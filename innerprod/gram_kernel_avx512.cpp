@@ -9,7 +9,7 @@ struct Avx512 {
   using V = __m512d;
   static constexpr int W = 8, MR = 8, NV = 3;
   static constexpr bool kMasked = true;
-  static constexpr size_t kInPlaceBytes = 1024, kKc = 128;  // see gram_kernel_tiles.h
+  static constexpr size_t kInPlaceBytes = 1024, kKc = 256;  // see gram_kernel_tiles.h
   using Mask = __mmask8;
   static Mask mask(int lanes) { return Mask((1u << lanes) - 1); }  // first `lanes` lanes
   static V load_masked(const double* p, Mask k) { return _mm512_maskz_loadu_pd(k, p); }

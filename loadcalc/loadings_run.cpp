@@ -8,6 +8,7 @@
 #include "numparse.h"
 #include "outfile.h"
 #include "process.h"
+#include "rowops.h"
 #include "sysutil.h"
 
 #include <algorithm>
@@ -318,8 +319,10 @@ void Walk::run(const std::string& meth_prefix, const std::string& des_prefix,
                                                        : v - mean[k];
         }
       }
-      if (first.mode == SiteValues::standardized)
-        for (size_t i = 0; i < n; ++i) row[i] = zero_sd ? 0.0 : (row[i] - mean[k]) / sd[k];
+      if (first.mode == SiteValues::standardized && zero_sd)
+        std::fill(row, row + n, 0.0);
+      else if (first.mode == SiteValues::standardized)
+        rowops::sub_divide(row, n, mean[k], sd[k]);
       else
         for (size_t i = 0; i < n; ++i) row[i] = row[i] - mean[k];
     }

@@ -1,5 +1,7 @@
 #include "score_kernel.h"
 
+#include "rowops.h"
+
 namespace proj {
 
 void site_values(double* panel, size_t ld, size_t m, size_t n, const double* mean, const double* sd) {
@@ -11,8 +13,7 @@ void site_values(double* panel, size_t ld, size_t m, size_t n, const double* mea
     } else if (sd_is_zero(sd[t])) {
       for (size_t j = 0; j < m; ++j) row[j] = 0.0;
     } else {
-      const double st = sd[t];
-      for (size_t j = 0; j < m; ++j) row[j] = (row[j] - mt) / st;
+      rowops::sub_divide(row, m, mt, sd[t]);
     }
   }
 }

@@ -1,0 +1,93 @@
+#include "rowops.h"
+
+#include <initializer_list>
+
+#if defined(__x86_64__) && !defined(METHPCA_PLAIN)
+#define METHPCA_ROWOPS_SIMD 1
+#include <immintrin.h>
+#endif
+
+namespace rowops {
+namespace {
+
+void divide_plain(const double* src, double* dst, std::size_t n, double d) {
+  for (std::size_t j = 0; j < n; ++j) dst[j] = src[j] / d;
+}
+
+void sub_divide_plain(double* row, std::size_t n, double m, double d) {
+  for (std::size_t j = 0; j < n; ++j) row[j] = (row[j] - m) / d;
+}
+
+#ifdef METHPCA_ROWOPS_SIMD
+// One body per width: V vectors of W doubles, then the plain loop for the
+// last elements.
+#define ROWOPS_BODIES(SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, SUB, DIV)                   \
+  TARGET void divide_##SUFFIX(const double* src, double* dst, std::size_t n, double d) {      \
+    const VEC dv = SET1(d);                                                                   \
+    std::size_t j = 0;                                                                        \
+    for (; j + W <= n; j += W) STORE(dst + j, DIV(LOAD(src + j), dv));                        \
+    for (; j < n; ++j) dst[j] = src[j] / d;                                                   \
+  }                                                                                           \
+  TARGET void sub_divide_##SUFFIX(double* row, std::size_t n, double m, double d) {           \
+    const VEC mv = SET1(m), dv = SET1(d);                                                     \
+    std::size_t j = 0;                                                                        \
+    for (; j + W <= n; j += W) STORE(row + j, DIV(SUB(LOAD(row + j), mv), dv));               \
+    for (; j < n; ++j) row[j] = (row[j] - m) / d;                                             \
+  }
+
+ROWOPS_BODIES(sse2, , __m128d, 2, _mm_set1_pd, _mm_loadu_pd, _mm_storeu_pd, _mm_sub_pd, _mm_div_pd)
+ROWOPS_BODIES(avx, [[gnu::target("avx")]], __m256d, 4, _mm256_set1_pd, _mm256_loadu_pd,
+              _mm256_storeu_pd, _mm256_sub_pd, _mm256_div_pd)
+ROWOPS_BODIES(avx512, [[gnu::target("avx512f")]], __m512d, 8, _mm512_set1_pd, _mm512_loadu_pd,
+              _mm512_storeu_pd, _mm512_sub_pd, _mm512_div_pd)
+#undef ROWOPS_BODIES
+#endif
+
+struct Ops {
+  void (*divide)(const double*, double*, std::size_t, double);
+  void (*sub_divide)(double*, std::size_t, double, double);
+};
+
+const Ops* ops_at(unsigned bytes) {
+  static constexpr Ops plain{divide_plain, sub_divide_plain};
+  if (bytes == 0) return &plain;
+#ifdef METHPCA_ROWOPS_SIMD
+  static constexpr Ops sse2{divide_sse2, sub_divide_sse2}, avx{divide_avx, sub_divide_avx},
+      avx512{divide_avx512, sub_divide_avx512};
+  switch (bytes) {
+    case 16: return &sse2;
+    case 32: return __builtin_cpu_supports("avx") ? &avx : nullptr;
+    case 64: return __builtin_cpu_supports("avx512f") ? &avx512 : nullptr;
+  }
+#endif
+  return nullptr;
+}
+
+const Ops& chosen() {
+  static const Ops* const ops = [] {
+    for (unsigned b : {64u, 32u, 16u})
+      if (const Ops* o = ops_at(b)) return o;
+    return ops_at(0);
+  }();
+  return *ops;
+}
+
+}  // namespace
+
+void divide(const double* src, double* dst, std::size_t n, double d) { chosen().divide(src, dst, n, d); }
+
+void sub_divide(double* row, std::size_t n, double m, double d) { chosen().sub_divide(row, n, m, d); }
+
+bool divide_at(unsigned bytes, const double* src, double* dst, std::size_t n, double d) {
+  const Ops* o = ops_at(bytes);
+  if (o) o->divide(src, dst, n, d);
+  return o != nullptr;
+}
+
+bool sub_divide_at(unsigned bytes, double* row, std::size_t n, double m, double d) {
+  const Ops* o = ops_at(bytes);
+  if (o) o->sub_divide(row, n, m, d);
+  return o != nullptr;
+}
+
+}  // namespace rowops

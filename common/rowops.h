@@ -1,0 +1,24 @@
+// Element-wise row operations of the centring and standardizing steps, with
+// one IEEE subtraction and one IEEE division per element, as the plain loops
+// do them, several elements per instruction where the processor has wide
+// vectors (the widest it has is chosen on first use). Results equal the
+// plain loops bit for bit: a vector lane is one element, and nothing is fused
+// or reordered.
+#pragma once
+
+#include <cstddef>
+
+namespace rowops {
+
+// dst[j] = src[j] / d for j < n; dst may be src.
+void divide(const double* src, double* dst, std::size_t n, double d);
+
+// row[j] = (row[j] - m) / d for j < n.
+void sub_divide(double* row, std::size_t n, double m, double d);
+
+// The same at one vector width (16, 32 or 64 bytes), for tests: false where
+// the processor lacks it. Width 0 is the plain loop.
+bool divide_at(unsigned bytes, const double* src, double* dst, std::size_t n, double d);
+bool sub_divide_at(unsigned bytes, double* row, std::size_t n, double m, double d);
+
+}  // namespace rowops
