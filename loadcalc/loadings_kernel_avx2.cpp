@@ -7,6 +7,7 @@ namespace {
 struct Avx2 {
   using V = __m256d;
   static constexpr size_t W = 4;
+  static constexpr bool kLanes = false;  // the sites-in-lanes path is built for AVX-512 only
   static V load(const double* p) { return _mm256_loadu_pd(p); }
   static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
   static V bcast(double a) { return _mm256_set1_pd(a); }

@@ -13,6 +13,7 @@ struct Avx512 {
   static V zero() { return _mm512_setzero_pd(); }
   static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
   static V add(V a, V b) { return _mm512_add_pd(a, b); }
+  static constexpr bool kLanes = true;  // sites in lanes where K is not a multiple of 8
 };
 }  // namespace
 

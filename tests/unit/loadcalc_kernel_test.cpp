@@ -42,8 +42,8 @@ TEST(LoadingsKernel, SitesVersionsMatchThePlainLoopBitForBit) {
   std::uniform_real_distribution<double> val(-3.0, 3.0), vec(-0.5, 0.5), cst(0.01, 2.0);
   std::uniform_int_distribution<int> special(0, 40);
   for (size_t n : {1u, 5u, 64u, 201u})
-    for (size_t K : {0u, 1u, 3u, 4u, 7u, 8u, 10u, 16u, 17u, 33u})
-      for (size_t sites : {1u, 3u, 4u, 5u, 9u}) {
+    for (size_t K : {0u, 1u, 3u, 4u, 7u, 8u, 10u, 12u, 13u, 16u, 17u, 25u, 33u})
+      for (size_t sites : {1u, 3u, 4u, 5u, 8u, 9u, 16u, 23u}) {
         const size_t ld = n + 3;
         std::vector<double> rows((sites - 1) * ld + n), ev(n * K), c(K);
         for (auto& x : rows) {
