@@ -19,20 +19,20 @@ void sub_divide_plain(double* row, std::size_t n, double m, double d) {
 }
 
 #ifdef METHPCA_ROWOPS_SIMD
-// One body per width: V vectors of W doubles, then the plain loop for the
-// last elements.
+// One body per width: whole vectors of W doubles, then the plain loop for
+// the last elements.
 #define ROWOPS_BODIES(SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, SUB, DIV)                   \
   TARGET void divide_##SUFFIX(const double* src, double* dst, std::size_t n, double d) {      \
     const VEC dv = SET1(d);                                                                   \
     std::size_t j = 0;                                                                        \
     for (; j + W <= n; j += W) STORE(dst + j, DIV(LOAD(src + j), dv));                        \
-    for (; j < n; ++j) dst[j] = src[j] / d;                                                   \
+    divide_plain(src + j, dst + j, n - j, d);                                                 \
   }                                                                                           \
   TARGET void sub_divide_##SUFFIX(double* row, std::size_t n, double m, double d) {           \
     const VEC mv = SET1(m), dv = SET1(d);                                                     \
     std::size_t j = 0;                                                                        \
     for (; j + W <= n; j += W) STORE(row + j, DIV(SUB(LOAD(row + j), mv), dv));               \
-    for (; j < n; ++j) row[j] = (row[j] - m) / d;                                             \
+    sub_divide_plain(row + j, n - j, m, d);                                                   \
   }
 
 ROWOPS_BODIES(sse2, , __m128d, 2, _mm_set1_pd, _mm_loadu_pd, _mm_storeu_pd, _mm_sub_pd, _mm_div_pd)

@@ -55,9 +55,9 @@ void sites_tile_n(size_t ns, const double* rows, size_t ld, size_t n, const doub
 // vectors are G components k0 .. k0+G-1 of W sites, so no lane is padding
 // whatever K. The block's values are first copied sample-major,
 // zt[i*W + l] = rows[(s0 + l)*ld + i] (a gather per sample instead took
-// 1.3-1.7x the time on Zen 5);
-// per sample each component's ev[i*K + k] is broadcast, and every lane still
-// forms (z * e) * c and adds it in ascending i.
+// 1.3-1.7x the time on Zen 5); per sample each component's ev[i*K + k] is
+// broadcast, and every lane still forms (z * e) * c and adds it in
+// ascending i.
 template <class T, int G>
 void lanes_group(const double* zt, size_t n, const double* ev, size_t K, size_t k0,
                  const double* c, double* out) {
@@ -108,7 +108,7 @@ void lanes_block(const double* rows, size_t ld, size_t n, const double* ev, size
 
 // Components are padded with zeros to whole vectors (the padding lanes are
 // computed and dropped), so no load or store reaches past K. Where K is not
-// a whole number of vectors and the version gathers, whole blocks of W sites
+// a whole number of vectors and the version sets kLanes, whole blocks of W sites
 // take the sites-in-lanes path instead.
 template <class T>
 void accumulate_sites_simd(const double* rows, size_t ld, size_t n_sites, size_t n,
