@@ -135,9 +135,10 @@ size_t format_g15(char* buf, double v) {
     const int b = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
     int e = ((b + 1) * 78913) >> 18;  // floor((b + 1) * log10(2)) for |b| < 1000
     e = e < -8 ? -8 : e > 14 ? 14 : e;
-    if (e > -8 && a < kPow10Near[e + 8]) --e;  // a good guess; g15_fast decides exactly
+    e -= e > -8 && a < kPow10Near[e + 8];  // a good guess; g15_fast decides exactly
     char* p = buf;
-    if (std::signbit(v)) *p++ = '-';
+    *p = '-';  // kept only for a negative v
+    p += std::signbit(v);
     size_t n = g15_fast(p, a, e);
     if (n == 0 && e > -8) n = g15_fast(p, a, e - 1);
     if (n) return n + static_cast<size_t>(p - buf);

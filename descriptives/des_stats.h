@@ -88,4 +88,21 @@ inline size_t format_line(char* buf, int coord, double mean, double sd) {
   return static_cast<size_t>(p - buf);
 }
 
+// format_line, and the mean and SD as read back from the line's text (what
+// a program reading the descriptives file gets).
+inline size_t format_line(char* buf, int coord, double mean, double sd, double& mean_read,
+                          double& sd_read) {
+  char* p = std::to_chars(buf, buf + 16, coord).ptr;
+  *p++ = ',';
+  const size_t lm = num::format_g15(p, mean);
+  mean_read = num::parse_double(p, p + lm);
+  p += lm;
+  *p++ = ',';
+  const size_t ls = num::format_g15(p, sd);
+  sd_read = num::parse_double(p, p + ls);
+  p += ls;
+  *p++ = '\n';
+  return static_cast<size_t>(p - buf);
+}
+
 }  // namespace des

@@ -20,8 +20,6 @@
 #include "gram_readers.h"
 #include "instep.h"
 #include "layout.h"
-#include "numformat.h"
-#include "numparse.h"
 #include "outfile.h"
 #include "process.h"
 #include "sysutil.h"
@@ -95,7 +93,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
   std::vector<double> z(chunk * n);
   std::vector<char> empty(chunk);
   std::vector<int> coords(chunk);
-  char buf[des::kLineBuf], num_buf[num::kFormatBuf];
+  char buf[des::kLineBuf];
   long sites = 0;
   const std::string& first = paths[0];
   for (bool more = true; more;) {
@@ -124,11 +122,7 @@ long run_chromosome(const std::string& meth_prefix, const std::string& des_prefi
     des::site_stats_rows(panel, n, nb, site_mean.data(), site_sd.data());
     for (size_t k = 0; k < nb; ++k) {
       const double mean = site_mean[k], sd = site_sd[k];
-      out.write(buf, des::format_line(buf, coords[k], mean, sd));
-      const size_t lm = num::format_g15(num_buf, mean);
-      mean_vector[k] = num::parse_double(num_buf, num_buf + lm);
-      const size_t ls = num::format_g15(num_buf, sd);
-      sd_vector[k] = num::parse_double(num_buf, num_buf + ls);
+      out.write(buf, des::format_line(buf, coords[k], mean, sd, mean_vector[k], sd_vector[k]));
     }
     gram::self_chunk(panel, n, nb, mean_vector.data(), sd_vector.data(), C, S, z.data(),
                      gram::kAccumulate);
