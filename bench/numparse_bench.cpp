@@ -3,6 +3,10 @@
 //   parse_ref/<form> num::parse_double_ref (copy to a C string, strtod)
 //   atof/<form>      atof on a NUL-terminated copy made beforehand
 //   lines/fused      LineReader::next_field2 over a methylation file
+//   lines/batch/<w>  LineReader::read_field2, 4096 lines a call (the in-step
+//                    reader's way), fields converted eight at a time with
+//                    AVX-512 (w = 1, where the processor has it) or one at a
+//                    time (w = 0)
 //   lines/split      LineReader::next, then field2_value (memchr + parse)
 //   lines/getline    std::getline on std::ifstream, then atof after the comma
 #include <benchmark/benchmark.h>
@@ -96,6 +100,24 @@ void bm_lines_fused(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kLines);
 }
 
+void bm_lines_batch(benchmark::State& state) {
+  const std::string& p = meth_file();
+  std::vector<double> out(4096);
+  std::vector<char> empty(4096);
+  const bool was = LineReader::use_wide_fields(state.range(0) != 0);
+  double sum = 0.0;
+  for (auto _ : state) {
+    LineReader in(size_t{80} << 10);  // an in-step reader's buffer for 200 files
+    in.open(p.c_str());
+    std::string_view line;
+    in.next(line);
+    while (size_t k = in.read_field2(out.data(), 1, out.size(), empty.data(), 1)) sum += out[k - 1];
+  }
+  LineReader::use_wide_fields(was);
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations() * kLines);
+}
+
 void bm_lines_split(benchmark::State& state) {
   const std::string& p = meth_file();
   double sum = 0.0;
@@ -127,6 +149,7 @@ void bm_lines_getline(benchmark::State& state) {
 }
 
 BENCHMARK(bm_lines_fused)->Name("lines/fused")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_lines_batch)->Name("lines/batch")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_lines_split)->Name("lines/split")->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_lines_getline)->Name("lines/getline")->Unit(benchmark::kMillisecond);
 

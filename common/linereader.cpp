@@ -257,8 +257,125 @@ inline bool plain_field(const char* f, unsigned len, double& value) {
   return num::exact_decimal(m, flen, value);
 }
 
+// read_field2 works in rounds of lines: the separators of kRound lines are
+// found first, then the lines. A round's last 16-byte window may bring up to
+// 15 separators more than asked for, so a round takes at most
+// (2 * kRound + 15) / 2 = kRound + 7 ordinary lines.
+constexpr unsigned kRound = 64;
+
+// Fields of ordinary lines, converted after their round: offset of the
+// field in the buffer, its length, and the output slot.
+struct Pending {
+  static constexpr unsigned kMax = kRound + 8;
+  uint32_t len[kMax];
+  int64_t off[kMax];
+  size_t slot[kMax];
+  unsigned count = 0;
+};
+
+// The plain_field of a pending field, or when it is not a plain decimal the
+// general parse (field 2 of an ordinary line is the whole field).
+inline double field_value(const char* f, unsigned len) {
+  double v;
+  if (!plain_field(f, len, v)) v = num::parse_double(f, f + len);
+  return v;
+}
+
+void convert_scalar(const char* base, const Pending& pd, double* out, size_t stride) {
+  for (unsigned i = 0; i < pd.count; ++i)
+    out[pd.slot[i] * stride] = field_value(base + pd.off[i], pd.len[i]);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define METHPCA_FIELDS_AVX512 1
+#include <immintrin.h>
+// GCC 12's AVX-512 headers leave the pass-through operand of unmasked
+// intrinsics undefined on purpose, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Eight fields at a time, one in each 64-bit lane, where a field is at most
+// eight bytes of digits with at most one point and at least one digit (a
+// beta value with up to six decimals, say): its digits, the point taken out,
+// as an integer m < 10^8 and its digits after the point f, and the value
+// m / 10^f: the one IEEE division exact_decimal does. Other fields take the
+// scalar way.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx512(
+    const char* base, const Pending& pd, double* out, size_t stride) {
+  const __m512i ones = _mm512_set1_epi64(-1), zero = _mm512_setzero_si512();
+  const __m512i eight = _mm512_set1_epi64(8);
+  const __m512d pow10 = _mm512_setr_pd(1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7);
+  alignas(64) double v[8];
+  unsigned i = 0;
+  for (; i + 8 <= pd.count; i += 8) {
+    const __m512i off = _mm512_loadu_si512(pd.off + i);
+    const __m512i len = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pd.len + i)));
+    const __m512i w = _mm512_i64gather_epi64(off, base, 1);  // 8 bytes at each field
+    const __m512i valid = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(len, 3)), ones);
+    const __m512i d = _mm512_sub_epi8(w, _mm512_set1_epi8('0'));
+    const __mmask64 kval = _mm512_movepi8_mask(valid);
+    const __mmask64 kdig = _mm512_cmple_epu8_mask(d, _mm512_set1_epi8(9)) & kval;
+    const __mmask64 kdot = _mm512_cmpeq_epi8_mask(w, _mm512_set1_epi8('.')) & kval;
+    const __mmask8 other = _mm512_test_epi64_mask(_mm512_movm_epi8(kval & ~(kdig | kdot)), ones);
+    const __m512i dot1 = _mm512_maskz_mov_epi8(kdot, _mm512_set1_epi8(1));
+    const __m512i ndots = _mm512_sad_epu8(dot1, zero);
+    const __mmask8 hasdot = _mm512_test_epi64_mask(dot1, dot1);
+    // The point's byte: the lowest set bit of dot1 over 8 (no point: len).
+    const __m512i low = _mm512_and_si512(dot1, _mm512_sub_epi64(zero, dot1));
+    const __m512i at = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(low)), 3);
+    const __m512i p = _mm512_mask_mov_epi64(len, hasdot, at);
+    const __m512i ndig = _mm512_mask_sub_epi64(len, hasdot, len, _mm512_set1_epi64(1));
+    const __mmask8 ok = _mm512_cmple_epu64_mask(len, eight) & ~other &
+                        _mm512_cmple_epu64_mask(ndots, _mm512_set1_epi64(1)) &
+                        _mm512_test_epi64_mask(ndig, ndig);
+    // Digits before the point one byte up, over the point: the digits then
+    // end at byte len; moved to the top of the word, zeros below them.
+    const __m512i p8 = _mm512_slli_epi64(p, 3);
+    const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, p8), d);
+    const __m512i after = _mm512_and_si512(_mm512_and_si512(d, valid),
+                                           _mm512_sllv_epi64(ones, _mm512_add_epi64(p8, eight)));
+    __m512i g = _mm512_mask_or_epi64(_mm512_and_si512(d, valid), hasdot, _mm512_slli_epi64(before, 8), after);
+    g = _mm512_sllv_epi64(g, _mm512_slli_epi64(_mm512_sub_epi64(eight, len), 3));
+    // eight_digits on each lane.
+    g = _mm512_add_epi64(_mm512_mullo_epi64(g, _mm512_set1_epi64(10)), _mm512_srli_epi64(g, 8));
+    const __m512i lo = _mm512_and_si512(g, _mm512_set1_epi64(0x000000FF000000FFll));
+    const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(g, 16), _mm512_set1_epi64(0x000000FF000000FFll));
+    const __m512i m = _mm512_srli_epi64(
+        _mm512_add_epi64(_mm512_mullo_epi64(lo, _mm512_set1_epi64(100 + (1000000ll << 32))),
+                         _mm512_mullo_epi64(hi, _mm512_set1_epi64(1 + (10000ll << 32)))),
+        32);
+    const __m512i frac = _mm512_maskz_sub_epi64(hasdot, _mm512_sub_epi64(len, p), _mm512_set1_epi64(1));
+    const __m512d val = _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(frac, pow10));
+    _mm512_store_pd(v, val);
+    for (unsigned l = 0; l < 8; ++l) {
+      const unsigned j = i + l;
+      out[pd.slot[j] * stride] = (ok >> l) & 1 ? v[l] : field_value(base + pd.off[j], pd.len[j]);
+    }
+  }
+  for (; i < pd.count; ++i) out[pd.slot[i] * stride] = field_value(base + pd.off[i], pd.len[i]);
+}
+
+bool has_avx512_fields() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512cd");
+}
+bool wide_fields = has_avx512_fields();
+#pragma GCC diagnostic pop
+#endif
+
 }  // namespace
 #endif
+
+bool LineReader::use_wide_fields(bool on) {
+#ifdef METHPCA_FIELDS_AVX512
+  const bool was = wide_fields;
+  wide_fields = on && has_avx512_fields();
+  return was;
+#else
+  (void)on;
+  return false;
+#endif
+}
 
 size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty, size_t estride) {
   size_t k = 0;
@@ -268,8 +385,8 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
   // buffered bytes, from a mask per 16 bytes; then each line from them. An
   // ordinary line is a comma and then a line feed; finding where a line
   // starts does not wait for the line before it to be parsed, so the lines
-  // of a round are worked on side by side.
-  constexpr unsigned kRound = 64;
+  // of a round are worked on side by side, and their fields are converted
+  // together at the end of the round.
   const char* seps[2 * kRound + 16];
   const __m128i lf = _mm_set1_epi8('\n'), comma = _mm_set1_epi8(',');
   while (k < n) {
@@ -288,13 +405,16 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
     }
     while (got && seps[got - 1] >= e) --got;  // the sentinel, or stale bytes after it
     const size_t k0 = k;
+    Pending pd;
     for (unsigned i = 0; k < n;) {
-      double& v = out[k * stride];
       if (i + 1 < got && *seps[i] == ',' && *seps[i + 1] == '\n') {
         // "<field 1>,<field 2>\n": field 2 lies between the two.
         const char* f = seps[i] + 1;
         const char* end = seps[i + 1];
-        if (!plain_field(f, static_cast<unsigned>(end - f), v)) v = field2_value(std::string_view(p, static_cast<size_t>(end - p)));
+        // Converted after the round, several at a time.
+        pd.off[pd.count] = f - base;
+        pd.len[pd.count] = static_cast<uint32_t>(end - f);
+        pd.slot[pd.count++] = k;
         if (empty) empty[k * estride] = 0;
         p = end + 1;
         i += 2;
@@ -305,13 +425,17 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
         while (j < got && *seps[j] != '\n') ++j;
         if (j == got) break;
         const size_t len = static_cast<size_t>(seps[j] - p);
-        v = field2_value(std::string_view(p, len));
+        out[k * stride] = field2_value(std::string_view(p, len));
         if (empty) empty[k * estride] = len == 0;
         p = seps[j] + 1;
         i = j + 1;
       }
       ++k;
     }
+#ifdef METHPCA_FIELDS_AVX512
+    if (wide_fields) convert_avx512(base, pd, out, stride); else
+#endif
+    convert_scalar(base, pd, out, stride);
     begin_ = static_cast<size_t>(p - base);
     scan_ = 0;
     lines_ += k - k0;

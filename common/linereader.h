@@ -74,6 +74,12 @@ class LineReader {
   // Field 2 of a line as atof reads it (the rule of next_field2).
   static double field2_value(std::string_view line);
 
+  // Whether read_field2 converts short plain fields eight at a time with
+  // AVX-512 (the default where the processor has it) or one at a time; the
+  // values are the same. Returns the previous setting; `true` has no effect
+  // without AVX-512. For tests and benchmarks.
+  static bool use_wide_fields(bool on);
+
   // True when a read failed; errno_value() tells why.
   bool failed() const { return err_ != 0; }
   int errno_value() const { return err_; }

@@ -168,19 +168,40 @@ TEST(LineReader, FusedField2ScanMatchesPlainCutAndStrtod) {
   std::remove(p.c_str());
 }
 
+// Ordinary lines whose field 2 is at most ten bytes, mostly digits with a
+// point or two, some signs, exponents, blanks, letters and the bytes next to
+// the digits ("/", ":"): every shape the
+// eight-at-a-time conversion takes or must hand back.
+std::string short_field_lines(std::mt19937_64& rng, int n) {
+  const char alphabet[] = "0123456789012345678901234567890123456789....+-e x:/";
+  std::string bytes;
+  for (int i = 0; i < n; ++i) {
+    bytes += std::to_string(rng() % 100000) + ",";
+    for (int k = static_cast<int>(rng() % 11); k > 0; --k) bytes.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+    bytes.push_back('\n');
+  }
+  return bytes;
+}
+
 // read_field2 (the in-step reader's batch) gives the same values, empty-line
 // flags and line count, in runs of any length (across its rounds of lines and
-// the buffer's refills), into a strided column.
+// the buffer's refills), into a strided column; with fields converted eight
+// at a time and one at a time.
 TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
   std::string p = temp_path("batch");
   std::mt19937_64 rng(23);
-  for (int round = 0; round < 300; ++round) {
-    // Every third file is of the shortest ordinary lines ("7,0", "12,0.5"):
-    // the most lines and separators per scanned window and per round.
+  const bool wide_default = LineReader::use_wide_fields(true);
+  for (int round = 0; round < 400; ++round) {
+    LineReader::use_wide_fields(round / 4 % 2 == 0);  // each kind of file both ways
+    // Every fourth file is of the shortest ordinary lines ("7,0", "12,0.5"):
+    // the most lines and separators per scanned window and per round; every
+    // fourth of short fields of all shapes.
     std::string bytes;
-    if (round % 3 == 2) {
+    if (round % 4 == 2) {
       for (int i = static_cast<int>(rng() % 3000); i > 0; --i)
         bytes += std::to_string(rng() % 100) + (rng() % 2 ? ",0\n" : ",0.5\n");
+    } else if (round % 4 == 3) {
+      bytes = short_field_lines(rng, static_cast<int>(rng() % 3000));
     } else {
       bytes = field2_lines(rng, static_cast<int>(rng() % 400));
     }
@@ -211,6 +232,7 @@ TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
       }
     }
   }
+  LineReader::use_wide_fields(wide_default);
   std::remove(p.c_str());
 }
 
