@@ -4,9 +4,9 @@
 //   atof/<form>      atof on a NUL-terminated copy made beforehand
 //   lines/fused      LineReader::next_field2 over a methylation file
 //   lines/batch/<w>  LineReader::read_field2, 4096 lines a call (the in-step
-//                    reader's way), fields converted eight at a time with
-//                    AVX-512 (w = 1, where the processor has it) or one at a
-//                    time (w = 0)
+//                    reader's way), at LineReader::set_wide_level(w): 2 lines
+//                    and fields eight at a time, 1 fields only, 0 neither
+//                    (as far as the processor allows)
 //   lines/split      LineReader::next, then field2_value (memchr + parse)
 //   lines/getline    std::getline on std::ifstream, then atof after the comma
 #include <benchmark/benchmark.h>
@@ -104,7 +104,7 @@ void bm_lines_batch(benchmark::State& state) {
   const std::string& p = meth_file();
   std::vector<double> out(4096);
   std::vector<char> empty(4096);
-  const bool was = LineReader::use_wide_fields(state.range(0) != 0);
+  const unsigned was = LineReader::set_wide_level(static_cast<unsigned>(state.range(0)));
   double sum = 0.0;
   for (auto _ : state) {
     LineReader in(size_t{80} << 10);  // an in-step reader's buffer for 200 files
@@ -113,7 +113,7 @@ void bm_lines_batch(benchmark::State& state) {
     in.next(line);
     while (size_t k = in.read_field2(out.data(), 1, out.size(), empty.data(), 1)) sum += out[k - 1];
   }
-  LineReader::use_wide_fields(was);
+  LineReader::set_wide_level(was);
   benchmark::DoNotOptimize(sum);
   state.SetItemsProcessed(state.iterations() * kLines);
 }
@@ -149,7 +149,7 @@ void bm_lines_getline(benchmark::State& state) {
 }
 
 BENCHMARK(bm_lines_fused)->Name("lines/fused")->Unit(benchmark::kMillisecond);
-BENCHMARK(bm_lines_batch)->Name("lines/batch")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_lines_batch)->Name("lines/batch")->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_lines_split)->Name("lines/split")->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_lines_getline)->Name("lines/getline")->Unit(benchmark::kMillisecond);
 

@@ -263,10 +263,15 @@ inline bool plain_field(const char* f, unsigned len, double& value) {
 // (2 * kRound + 15) / 2 = kRound + 7 ordinary lines.
 constexpr unsigned kRound = 64;
 
+// The AVX-512 line path (LineReader::read_field2_lines) finds the line feeds
+// of up to kWideLines lines a round, 64 bytes at a time: at most
+// kWideLines + 63 lines.
+constexpr unsigned kWideLines = 64;
+
 // Fields of ordinary lines, converted after their round: offset of the
 // field in the buffer, its length, and the output slot.
 struct Pending {
-  static constexpr unsigned kMax = kRound + 8;
+  static constexpr unsigned kMax = kWideLines + 64;
   uint32_t len[kMax];
   int64_t off[kMax];
   size_t slot[kMax];
@@ -291,8 +296,10 @@ void convert_scalar(const char* base, const Pending& pd, double* out, size_t str
 #include <immintrin.h>
 // GCC 12's AVX-512 headers leave the pass-through operand of unmasked
 // intrinsics undefined on purpose, which -Wmaybe-uninitialized reports.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Eight fields at a time, one in each 64-bit lane, where a field is at most
 // eight bytes of digits with at most one point and at least one digit (a
@@ -359,28 +366,154 @@ bool has_avx512_fields() {
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512cd");
 }
-bool wide_fields = has_avx512_fields();
+bool has_avx512_lines() {
+  return has_avx512_fields() && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi2");
+}
+// 0: one field at a time; 1: fields eight at a time; 2: lines found with
+// AVX-512 too (see LineReader::wide_level).
+unsigned wide_level = has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0;
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 }  // namespace
 #endif
 
-bool LineReader::use_wide_fields(bool on) {
+unsigned LineReader::set_wide_level(unsigned level) {
 #ifdef METHPCA_FIELDS_AVX512
-  const bool was = wide_fields;
-  wide_fields = on && has_avx512_fields();
+  const unsigned was = wide_level;
+  const unsigned most = has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0;
+  wide_level = std::min(level, most);
   return was;
 #else
-  (void)on;
-  return false;
+  (void)level;
+  return 0;
 #endif
 }
+
+#ifdef METHPCA_FIELDS_AVX512
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for convert_avx512
+#endif
+// read_field2 with the line feeds and commas of 64 bytes at a time found by
+// compare masks and compressed into their offsets (AVX-512 VBMI2), and the
+// lines paired with them eight at a time: eight lines in a row are ordinary
+// ("<field 1>,<field 2>\n") when the i-th comma from the first line's start
+// lies between the (i-1)-th and the i-th line feed for each of them and the
+// ninth comma comes after the eighth line feed. Any other line is read on its
+// own, as the SSE2 rounds read it. (AVX-512 VBMI2 and VL.)
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd,avx512vl,avx512vbmi2"))) size_t
+LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty, size_t estride) {
+  constexpr unsigned kCap = kWideLines + 64;
+  int32_t commas[kCap + 16], feeds_at[kCap + 17];
+  // feeds[t] ends line t; feeds[-1] = feeds_at[0] is the byte before the
+  // round's first line.
+  int32_t* const feeds = feeds_at + 1;
+  const __m512i idx = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48,
+                                      47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32,
+                                      31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+                                      15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i lf = _mm512_set1_epi8('\n'), comma = _mm512_set1_epi8(',');
+  size_t k = 0;
+  while (k < n) {
+    const char* const base = buf_.data();
+    const int32_t start = static_cast<int32_t>(begin_), end = static_cast<int32_t>(end_);
+    // Offsets of the commas and line feeds before the sentinel at `end` (a
+    // line ending there may go on), whole windows of 64 bytes (the buffer
+    // stays readable kPad bytes past the sentinel).
+    unsigned nc = 0, nf = 0;
+    for (int32_t q = start; q < end && nf < kWideLines && nc < kWideLines; q += 64) {
+      const __m512i x = _mm512_loadu_si512(base + q);
+      const __mmask64 in = end - q >= 64 ? ~__mmask64{0} : (__mmask64{1} << (end - q)) - 1;
+      const __mmask64 mc = _mm512_cmpeq_epi8_mask(x, comma) & in, mf = _mm512_cmpeq_epi8_mask(x, lf) & in;
+      const __m512i at = _mm512_set1_epi32(q);
+      const __m512i pc = _mm512_maskz_compress_epi8(mc, idx), pf = _mm512_maskz_compress_epi8(mf, idx);
+      const unsigned cc = static_cast<unsigned>(__builtin_popcountll(mc));
+      const unsigned cf = static_cast<unsigned>(__builtin_popcountll(mf));
+      _mm512_storeu_si512(commas + nc, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(pc)), at));
+      _mm512_storeu_si512(feeds + nf, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(pf)), at));
+      if (cc > 16) {  // more than 16 commas in 64 bytes: short lines or odd ones
+        _mm512_storeu_si512(commas + nc + 16, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 1)), at));
+        _mm512_storeu_si512(commas + nc + 32, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 2)), at));
+        _mm512_storeu_si512(commas + nc + 48, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 3)), at));
+      }
+      if (cf > 16) {
+        _mm512_storeu_si512(feeds + nf + 16, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 1)), at));
+        _mm512_storeu_si512(feeds + nf + 32, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 2)), at));
+        _mm512_storeu_si512(feeds + nf + 48, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 3)), at));
+      }
+      nc += cc;
+      nf += cf;
+    }
+    if (nf == 0) {
+      // No line ends among the buffered bytes: next_field2 reads on.
+      std::string_view line;
+      if (!next_field2(line, out[k * stride])) return k;
+      if (empty) empty[k * estride] = line.empty();
+      ++k;
+      continue;
+    }
+    feeds[-1] = start - 1;
+    Pending pd;
+    unsigned t = 0, c = 0;  // next line, next comma
+    const size_t k0 = k;
+    while (t < nf && k < n) {
+      if (t + 8 <= nf && c + 8 <= nc && k + 8 <= n) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(commas + c));
+        const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(feeds + t));
+        const __m256i fp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(feeds_at + t));
+        const __mmask8 ok = _mm256_cmpgt_epi32_mask(a, fp) & _mm256_cmpgt_epi32_mask(f, a);
+        if (ok == 0xff && (c + 8 == nc || commas[c + 8] > feeds[t + 7])) {
+          const __m256i a1 = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+          _mm512_storeu_si512(pd.off + pd.count, _mm512_cvtepi32_epi64(a1));
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(pd.len + pd.count), _mm256_sub_epi32(f, a1));
+          for (unsigned l = 0; l < 8; ++l) pd.slot[pd.count + l] = k + l;
+          if (empty)
+            for (unsigned l = 0; l < 8; ++l) empty[(k + l) * estride] = 0;
+          pd.count += 8;
+          t += 8;
+          c += 8;
+          k += 8;
+          continue;
+        }
+      }
+      // Line t on its own: [feeds[t - 1] + 1, feeds[t]).
+      const int32_t b = feeds_at[t] + 1, e = feeds[t];
+      if (c < nc && commas[c] < e && (c + 1 == nc || commas[c + 1] > e)) {
+        pd.off[pd.count] = commas[c] + 1;
+        pd.len[pd.count] = static_cast<uint32_t>(e - commas[c] - 1);
+        pd.slot[pd.count++] = k;
+        if (empty) empty[k * estride] = 0;
+        ++c;
+      } else {
+        out[k * stride] = field2_value(std::string_view(base + b, static_cast<size_t>(e - b)));
+        if (empty) empty[k * estride] = e == b;
+        while (c < nc && commas[c] < e) ++c;
+      }
+      ++t;
+      ++k;
+    }
+    convert_avx512(base, pd, out, stride);
+    begin_ = static_cast<size_t>(feeds_at[t]) + 1;  // after line t - 1
+    scan_ = 0;
+    lines_ += k - k0;
+  }
+  return k;
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
 
 size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty, size_t estride) {
   size_t k = 0;
 #ifdef METHPCA_LINE_SSE2
   if (fd_ < 0) return 0;
+#ifdef METHPCA_FIELDS_AVX512
+  if (wide_level == 2) return read_field2_lines(out, stride, n, empty, estride);
+#endif
   // In rounds: first the separators (commas and line feeds) among the
   // buffered bytes, from a mask per 16 bytes; then each line from them. An
   // ordinary line is a comma and then a line feed; finding where a line
@@ -433,7 +566,7 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
       ++k;
     }
 #ifdef METHPCA_FIELDS_AVX512
-    if (wide_fields) convert_avx512(base, pd, out, stride); else
+    if (wide_level >= 1) convert_avx512(base, pd, out, stride); else
 #endif
     convert_scalar(base, pd, out, stride);
     begin_ = static_cast<size_t>(p - base);

@@ -74,11 +74,13 @@ class LineReader {
   // Field 2 of a line as atof reads it (the rule of next_field2).
   static double field2_value(std::string_view line);
 
-  // Whether read_field2 converts short plain fields eight at a time with
-  // AVX-512 (the default where the processor has it) or one at a time; the
-  // values are the same. Returns the previous setting; `true` has no effect
-  // without AVX-512. For tests and benchmarks.
-  static bool use_wide_fields(bool on);
+  // How read_field2 works, for tests and benchmarks (the values are the
+  // same): 0 one line and one field at a time (16-byte separator scans);
+  // 1 the same, with short plain fields converted eight at a time (AVX-512);
+  // 2 the lines too found and paired eight at a time (AVX-512 VBMI2). The
+  // default is the highest the processor allows, and so is any higher level
+  // asked for. Returns the previous level.
+  static unsigned set_wide_level(unsigned level);
 
   // True when a read failed; errno_value() tells why.
   bool failed() const { return err_ != 0; }
@@ -89,6 +91,7 @@ class LineReader {
  private:
   bool fill();  // moves the unread tail to the front and reads more
   bool next_field2_slow(std::string_view& line, double& value);
+  size_t read_field2_lines(double* out, size_t stride, size_t n, char* empty, size_t estride);
   // Bytes kept readable after the sentinel, so the vector scan of
   // read_field2 may load a whole window at any line start without a bound
   // test.

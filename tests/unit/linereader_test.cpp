@@ -185,14 +185,14 @@ std::string short_field_lines(std::mt19937_64& rng, int n) {
 
 // read_field2 (the in-step reader's batch) gives the same values, empty-line
 // flags and line count, in runs of any length (across its rounds of lines and
-// the buffer's refills), into a strided column; with fields converted eight
-// at a time and one at a time.
+// the buffer's refills), into a strided column; at every level of
+// set_wide_level the processor has.
 TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
   std::string p = temp_path("batch");
   std::mt19937_64 rng(23);
-  const bool wide_default = LineReader::use_wide_fields(true);
-  for (int round = 0; round < 400; ++round) {
-    LineReader::use_wide_fields(round / 4 % 2 == 0);  // each kind of file both ways
+  const unsigned wide_default = LineReader::set_wide_level(2);
+  for (int round = 0; round < 480; ++round) {
+    LineReader::set_wide_level(round / 4 % 3);  // each kind of file every way
     // Every fourth file is of the shortest ordinary lines ("7,0", "12,0.5"):
     // the most lines and separators per scanned window and per round; every
     // fourth of short fields of all shapes.
@@ -232,7 +232,7 @@ TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
       }
     }
   }
-  LineReader::use_wide_fields(wide_default);
+  LineReader::set_wide_level(wide_default);
   std::remove(p.c_str());
 }
 
