@@ -19,6 +19,15 @@ size_t format_e15(char* buf, double v);
 // As "%.17g" (enough digits to read the same double back).
 size_t format_g17(char* buf, double v);
 
+// "," and then "%.15g" of each of v[0], ..., v[n-1], one after another (a
+// row's fields after its first); buf must have room for n * kListRoom
+// bytes. Returns the length written. Several values at a time where the
+// processor allows; the text is that of format_g15 for each.
+constexpr size_t kListRoom = 32;
+size_t format_g15_list(char* buf, const double* v, size_t n);
+// The same one value at a time (the reference, and the way without AVX-512).
+size_t format_g15_list_one(char* buf, const double* v, size_t n);
+
 size_t format_g15_ref(char* buf, double v);
 size_t format_e15_ref(char* buf, double v);
 size_t format_g17_ref(char* buf, double v);

@@ -144,7 +144,7 @@ class Walk {
   std::string des_path_;
   size_t g_ = 0;         // panel column of the second analysis' first sample
   size_t g_last_ = 0;    // its lines up to its last non-empty one
-  std::string line_;
+  std::vector<char> line_;  // rows being formatted
 };
 
 void Walk::open_outputs(long chr) {
@@ -165,17 +165,19 @@ void Walk::open_outputs(long chr) {
 }
 
 void Walk::write_rows(Analysis& a, const double* sums, size_t nb, size_t first_site) {
-  char num_buf[num::kFormatBuf];
-  for (size_t k = 0; k < nb; ++k) {
-    line_.clear();
-    append_int(line_, first_site + k + 1);
-    const double* row = sums + k * K_;
-    for (size_t c = 0; c < K_; ++c) {
-      line_ += ',';
-      line_.append(num_buf, num::format_g15(num_buf, row[c]));
+  // Rows of the file, kRows at a time into line_: the site, then the K
+  // loadings, each after a comma.
+  constexpr size_t kRows = 64;
+  const size_t row_room = 24 + K_ * num::kListRoom + 1;
+  if (line_.size() < kRows * row_room) line_.resize(kRows * row_room);
+  for (size_t k0 = 0; k0 < nb; k0 += kRows) {
+    char* p = line_.data();
+    for (size_t k = k0; k < nb && k < k0 + kRows; ++k) {
+      p = std::to_chars(p, p + 24, first_site + k + 1).ptr;
+      p += num::format_g15_list(p, sums + k * K_, K_);
+      *p++ = '\n';
     }
-    line_ += '\n';
-    a.out.write(line_);
+    a.out.write(line_.data(), static_cast<size_t>(p - line_.data()));
   }
 }
 

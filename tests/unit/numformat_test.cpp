@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -95,6 +96,62 @@ TEST(NumFormat, G15ShortcutAtPowersOfTenAndTies) {
   for (int i = 0; i < 20000; ++i) {
     const double q = static_cast<double>(100000000000000ull + rng() % 900000000000000ull);
     for (double f : {0.5, 0.25, 0.75, 0.125}) ASSERT_TRUE(same(q + f)) << std::hexfloat << q + f;
+  }
+}
+
+// format_g15_list against its one-at-a-time form and printf, over lists of
+// every length up to 20 (whole and partial groups of eight): random bit
+// patterns, loadings-like values of both signs over many decades, values
+// next to powers of ten, at and next to 15-digit ties, zeros, infinities
+// and NaNs.
+TEST(NumFormat, G15ListEqualsOneAtATimeAndPrintf) {
+  std::mt19937_64 rng(99);
+  std::normal_distribution<double> loading(0.0, 1e-3);
+  auto value = [&]() -> double {
+    char text[64];
+    switch (rng() % 8) {
+      case 0: {
+        const uint64_t u = rng();
+        double v;
+        std::memcpy(&v, &u, sizeof v);
+        return v;
+      }
+      case 1: return std::ldexp(loading(rng), static_cast<int>(rng() % 80) - 40);
+      case 2: {
+        const double p = std::pow(10.0, static_cast<int>(rng() % 26) - 9);
+        double v = p;
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) v = std::nextafter(v, rng() % 2 ? 0.0 : 2 * v);
+        return rng() % 2 ? v : -v;
+      }
+      case 3:
+        std::snprintf(text, sizeof text, "%llu5e%d",
+                      static_cast<unsigned long long>(100000000000000ull + rng() % 900000000000000ull),
+                      static_cast<int>(rng() % 24) - 24);
+        return std::strtod(text, nullptr);
+      case 4: {
+        const double specials[] = {0.0, -0.0, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                   std::nan(""), 1e15, 999999999999999.5, 1e-8, 9.99999999999999e-9, 1.0};
+        return specials[rng() % 10];
+      }
+      case 5: {  // an exact tie: a 15-digit integer and a half (printf rounds to even)
+        const double q = static_cast<double>(100000000000000ull + rng() % 900000000000000ull);
+        return (rng() % 2 ? 0.5 : 0.25) + q;
+      }
+      default: return loading(rng);
+    }
+  };
+  std::vector<double> v(20);
+  std::vector<char> a(20 * num::kListRoom), b(20 * num::kListRoom);
+  for (int round = 0; round < 40000; ++round) {
+    const size_t n = rng() % 21;
+    for (size_t i = 0; i < n; ++i) v[i] = value();
+    const size_t na = num::format_g15_list(a.data(), v.data(), n);
+    const size_t nb = num::format_g15_list_one(b.data(), v.data(), n);
+    ASSERT_EQ(std::string(a.data(), na), std::string(b.data(), nb));
+    std::string want;
+    char one[num::kFormatBuf];
+    for (size_t i = 0; i < n; ++i) want += "," + std::string(one, num::format_g15_ref(one, v[i]));
+    ASSERT_EQ(std::string(a.data(), na), want);
   }
 }
 
