@@ -25,7 +25,7 @@ class InStep {
   static size_t default_max_open();
 
   // `max_open` 0 takes default_max_open(). `buffer` is each file's read
-  // buffer; 0 shares about 16 MB among the open files (16 KB to 256 KB each).
+  // buffer; 0 shares about 8 MB among the open files (32 KB to 256 KB each).
   explicit InStep(size_t max_open = 0, size_t buffer = 0);
   InStep(const InStep&) = delete;
   InStep& operator=(const InStep&) = delete;

@@ -24,7 +24,7 @@ mem_mb_per_job. With both analyses the loadings of a chromosome are one
 
 Memory estimates (MiB) follow what each program holds; none grows with the
 sites, as every program reads its files in step a panel of sites at a time:
-  in-step reading   read buffers of about 16 MiB in all (16 to 256 KiB a
+  in-step reading   read buffers of about 8 MiB in all (32 to 256 KiB a
                     file) and a few panels of 2 MiB
   descriptives      in-step reading only
   selfgram          two block x block matrices
@@ -48,8 +48,8 @@ MIB = 1 << 20
 BASE_MB = 32            # process, libraries, small tables
 SLACK = 1.10
 READ_BUFFER = 1 << 20   # one whole-file reader (sample list, descriptives, block files)
-# In-step reading: all read buffers together about 16 MiB, each 16 to 256 KiB.
-STREAM_TOTAL, STREAM_MIN, STREAM_MAX = 16 << 20, 16 << 10, 256 << 10
+# In-step reading: all read buffers together about 8 MiB, each 32 to 256 KiB.
+STREAM_TOTAL, STREAM_MIN, STREAM_MAX = 8 << 20, 32 << 10, 256 << 10
 PANELS = 4 * (2 << 20)  # the panels of sites a program works on, 2 MiB each
 # Cell-updates per second of the inner-product kernel assumed for the job
 # length (one core of a current x86 server; about 40 G on the machine the

@@ -162,7 +162,7 @@ class Memory(unittest.TestCase):
         # weights holds both analyses' tables
         self.assertGreater(plan.mem_loadings(20000, 20, 2), plan.mem_loadings(20000, 20))
         self.assertGreater(plan.mem_loadings(20000, 20), plan.mem_loadings(20000, 10))
-        # read buffers: about 16 MiB in all, 16 to 256 KiB a file
+        # read buffers: about 8 MiB in all, 32 to 256 KiB a file
         self.assertEqual(plan.stream_bytes(2), 2 * plan.STREAM_MAX)
         self.assertEqual(plan.stream_bytes(200), plan.STREAM_TOTAL)
         self.assertEqual(plan.stream_bytes(5000), 5000 * plan.STREAM_MIN)
