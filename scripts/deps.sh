@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
-need=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev zlib1g-dev libcli11-dev librsvg2-bin clang libclang-rt-14-dev "$@")
+need=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev zlib1g-dev libcli11-dev libfast-float-dev librsvg2-bin clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

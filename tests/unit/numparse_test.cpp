@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +112,44 @@ TEST(ParseDouble, RandomMantissaExponent) {
     std::snprintf(buf, sizeof buf, "%s%se%d", (i & 1) ? "-" : "", digits.c_str(), e);
     expect_same(buf);
   }
+}
+
+// The decimals past the one-division path: the shortest text of random
+// doubles (what std::to_chars writes, 17 significant digits for many),
+// mantissas of 17 to 40 digits with exponents over the whole range
+// (subnormals, overflow), halfway cases, and hundreds of digits.
+TEST(ParseDouble, LongMantissasAndExtremeExponents) {
+  std::mt19937_64 rng(4242);
+  char buf[1024];
+  for (int i = 0; i < 60000; ++i) {
+    const uint64_t u = rng();
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    if (!std::isfinite(d)) continue;
+    if (i % 2) d = std::ldexp(static_cast<double>(u >> 11), -53);  // in [0, 1), as beta values
+    expect_same(std::string(buf, std::to_chars(buf, buf + sizeof buf, d).ptr));
+  }
+  for (int i = 0; i < 40000; ++i) {
+    std::string digits;
+    for (int k = 17 + static_cast<int>(rng() % 24); k > 0; --k) digits.push_back(static_cast<char>('0' + rng() % 10));
+    if (rng() % 2) digits.insert(1 + rng() % (digits.size() - 1), ".");
+    std::snprintf(buf, sizeof buf, "%s%se%d", (i & 1) ? "-" : "", digits.c_str(), static_cast<int>(rng() % 700) - 360);
+    expect_same(buf);
+  }
+  // Halfway between two doubles: the shortest text of a double with "5" and
+  // more digits after it, read back both ways.
+  for (int i = 0; i < 20000; ++i) {
+    const double d = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 150);
+    std::snprintf(buf, sizeof buf, "%.25e", d);
+    expect_same(buf);
+    std::snprintf(buf, sizeof buf, "%.40g", std::nextafter(d, 2 * d));
+    expect_same(buf);
+  }
+  std::string big = "0.";
+  for (int k = 0; k < 800; ++k) big.push_back(static_cast<char>('0' + rng() % 10));
+  expect_same(big);
+  expect_same(big + "e-300");
+  expect_same("1" + big.substr(2) + "e-700");
 }
 
 TEST(ParseInt, MatchesAtoi) {
