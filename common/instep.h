@@ -75,4 +75,5 @@ class InStep {
   std::vector<File> files_;
   std::vector<LineReader> readers_;
   std::vector<size_t> owner_;  // file held by each reader
+  size_t last_bytes_ = 0;      // bytes the last read() took from its file
 };

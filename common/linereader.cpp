@@ -588,6 +588,17 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
   return k;
 }
 
+void LineReader::prefetch(size_t bytes) const {
+#ifdef METHPCA_LINE_SSE2
+  if (fd_ < 0) return;
+  const char* p = buf_.data() + begin_;
+  const char* e = buf_.data() + std::min(end_, begin_ + bytes);
+  for (; p < e; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+#else
+  (void)bytes;
+#endif
+}
+
 bool LineReader::next_field2_slow(std::string_view& line, double& value) {
   if (!next(line)) return false;
   value = field2_value(line);

@@ -74,6 +74,11 @@ class LineReader {
   // Field 2 of a line as atof reads it (the rule of next_field2).
   static double field2_value(std::string_view line);
 
+  // Asks the processor to fetch the next `bytes` buffered bytes into its
+  // caches (no effect on what is read): the in-step reader calls it for the
+  // next file while it reads one.
+  void prefetch(size_t bytes) const;
+
   // How read_field2 works, for tests and benchmarks (the values are the
   // same): 0 one line and one field at a time (16-byte separator scans);
   // 1 the same, with short plain fields converted eight at a time (AVX-512);
