@@ -286,8 +286,9 @@ inline double field_value(const char* f, unsigned len) {
   return v;
 }
 
-void convert_scalar(const char* base, const Pending& pd, double* out, size_t stride) {
-  for (unsigned i = 0; i < pd.count; ++i)
+// Pending fields from `first` on, one at a time.
+void convert_scalar(const char* base, const Pending& pd, double* out, size_t stride, unsigned first = 0) {
+  for (unsigned i = first; i < pd.count; ++i)
     out[pd.slot[i] * stride] = field_value(base + pd.off[i], pd.len[i]);
 }
 
@@ -359,7 +360,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx51
       out[pd.slot[j] * stride] = (ok >> l) & 1 ? v[l] : field_value(base + pd.off[j], pd.len[j]);
     }
   }
-  for (; i < pd.count; ++i) out[pd.slot[i] * stride] = field_value(base + pd.off[i], pd.len[i]);
+  convert_scalar(base, pd, out, stride, i);
 }
 
 bool has_avx512_fields() {
@@ -371,7 +372,20 @@ bool has_avx512_lines() {
 }
 // 0: one field at a time; 1: fields eight at a time; 2: lines found with
 // AVX-512 too (see LineReader::wide_level).
-unsigned wide_level = has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0;
+unsigned highest_wide_level() { return has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0; }
+unsigned wide_level = highest_wide_level();
+
+// Offsets of a window's `count` separators: their byte indices (packed, one
+// byte each, by vpcompressb) plus the window's offset `at`, 16 at a time.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd,avx512vl,avx512vbmi2"))) inline void
+store_offsets(int32_t* dst, __m512i packed, unsigned count, __m512i at) {
+  _mm512_storeu_si512(dst, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(packed)), at));
+  if (count > 16) {  // more than 16 in 64 bytes: short lines or odd ones
+    _mm512_storeu_si512(dst + 16, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(packed, 1)), at));
+    _mm512_storeu_si512(dst + 32, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(packed, 2)), at));
+    _mm512_storeu_si512(dst + 48, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(packed, 3)), at));
+  }
+}
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -383,8 +397,7 @@ unsigned wide_level = has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0;
 unsigned LineReader::set_wide_level(unsigned level) {
 #ifdef METHPCA_FIELDS_AVX512
   const unsigned was = wide_level;
-  const unsigned most = has_avx512_lines() ? 2 : has_avx512_fields() ? 1 : 0;
-  wide_level = std::min(level, most);
+  wide_level = std::min(level, highest_wide_level());
   return was;
 #else
   (void)level;
@@ -432,18 +445,8 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
       const __m512i pc = _mm512_maskz_compress_epi8(mc, idx), pf = _mm512_maskz_compress_epi8(mf, idx);
       const unsigned cc = static_cast<unsigned>(__builtin_popcountll(mc));
       const unsigned cf = static_cast<unsigned>(__builtin_popcountll(mf));
-      _mm512_storeu_si512(commas + nc, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(pc)), at));
-      _mm512_storeu_si512(feeds + nf, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(pf)), at));
-      if (cc > 16) {  // more than 16 commas in 64 bytes: short lines or odd ones
-        _mm512_storeu_si512(commas + nc + 16, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 1)), at));
-        _mm512_storeu_si512(commas + nc + 32, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 2)), at));
-        _mm512_storeu_si512(commas + nc + 48, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pc, 3)), at));
-      }
-      if (cf > 16) {
-        _mm512_storeu_si512(feeds + nf + 16, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 1)), at));
-        _mm512_storeu_si512(feeds + nf + 32, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 2)), at));
-        _mm512_storeu_si512(feeds + nf + 48, _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(pf, 3)), at));
-      }
+      store_offsets(commas + nc, pc, cc, at);
+      store_offsets(feeds + nf, pf, cf, at);
       nc += cc;
       nf += cf;
     }

@@ -41,6 +41,41 @@ inline void two_product(double a, double b, double& hi, double& lo) {
   lo = ((ah * bh - hi) + ah * bl + al * bh) + al * bl;
 }
 
+// The text of %.15g from its 15 digits d (the first nd significant, the
+// rest zeros) and the power of ten e of the first: fixed-size copies (the
+// buffer has room), then the end where the text ends.
+inline size_t g15_text(char* buf, const char* d, int nd, int e) {
+  char* p = buf;
+  if (e < -4) {
+    p[0] = d[0];
+    p[1] = '.';
+    std::memcpy(p + 2, d + 1, 14);
+    p += nd > 1 ? nd + 1 : 1;
+    const int x = -e;
+    p[0] = 'e';
+    p[1] = '-';
+    p[2] = static_cast<char>('0' + x / 10);
+    p[3] = static_cast<char>('0' + x % 10);
+    p += 4;
+  } else if (e < 0) {
+    std::memcpy(p, "0.000", 5);
+    p += 1 - e;  // "0." and -e - 1 zeros
+    std::memcpy(p, d, 15);
+    p += nd;
+  } else {
+    const int ni = e + 1;  // integer digits
+    std::memcpy(p, d, 15);
+    if (nd > ni) {
+      std::memmove(p + ni + 1, p + ni, 15);
+      p[ni] = '.';
+      p += nd + 1;
+    } else {
+      p += ni;
+    }
+  }
+  return static_cast<size_t>(p - buf);
+}
+
 // "%.15g" of a positive v whose first significant digit is at 10^e for e in
 // [-8, 14], without the general conversion: v * 10^(14 - e) is formed
 // exactly as hi + lo (10^(14-e) is exact), so its rounding to an integer q
@@ -86,36 +121,7 @@ size_t g15_fast(char* buf, double v, int e) {
   d[0] = static_cast<char>('0' + top);
   int nd = 15;
   while (nd > 1 && d[nd - 1] == '0') --nd;  // %g drops trailing zeros
-  // Fixed-size copies (the buffer has room), then the end where the text ends.
-  char* p = buf;
-  if (e < -4) {
-    p[0] = d[0];
-    p[1] = '.';
-    std::memcpy(p + 2, d + 1, 14);
-    p += nd > 1 ? nd + 1 : 1;
-    const int x = -e;
-    p[0] = 'e';
-    p[1] = '-';
-    p[2] = static_cast<char>('0' + x / 10);
-    p[3] = static_cast<char>('0' + x % 10);
-    p += 4;
-  } else if (e < 0) {
-    std::memcpy(p, "0.000", 5);
-    p += 1 - e;  // "0." and -e - 1 zeros
-    std::memcpy(p, d, 15);
-    p += nd;
-  } else {
-    const int ni = e + 1;  // integer digits
-    std::memcpy(p, d, 15);
-    if (nd > ni) {
-      std::memmove(p + ni + 1, p + ni, 15);
-      p[ni] = '.';
-      p += nd + 1;
-    } else {
-      p += ni;
-    }
-  }
-  return static_cast<size_t>(p - buf);
+  return g15_text(buf, d, nd, e);
 }
 #endif
 
@@ -132,37 +138,8 @@ inline size_t g15_emit(char* buf, uint64_t top, uint64_t low, int e, bool neg) {
   // %g drops trailing zeros: the zero digits at the top of `low`, then of `top`.
   const uint64_t zl = low - kZeros, zt = top - (kZeros >> 8);
   const int nd = 15 - (zl ? __builtin_clzll(zl) / 8 : 8 + __builtin_clzll(zt) / 8 - 1);
-  char* p = buf;
-  *p = '-';
-  p += neg;
-  if (e < -4) {
-    p[0] = d[0];
-    p[1] = '.';
-    std::memcpy(p + 2, d + 1, 14);
-    p += nd > 1 ? nd + 1 : 1;
-    const int x = -e;
-    p[0] = 'e';
-    p[1] = '-';
-    p[2] = static_cast<char>('0' + x / 10);
-    p[3] = static_cast<char>('0' + x % 10);
-    p += 4;
-  } else if (e < 0) {
-    std::memcpy(p, "0.000", 5);
-    p += 1 - e;  // "0." and -e - 1 zeros
-    std::memcpy(p, d, 15);
-    p += nd;
-  } else {
-    const int ni = e + 1;  // integer digits
-    std::memcpy(p, d, 15);
-    if (nd > ni) {
-      std::memmove(p + ni + 1, p + ni, 15);
-      p[ni] = '.';
-      p += nd + 1;
-    } else {
-      p += ni;
-    }
-  }
-  return static_cast<size_t>(p - buf);
+  *buf = '-';
+  return neg + g15_text(buf + neg, d, nd, e);
 }
 #endif
 
