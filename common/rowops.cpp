@@ -18,6 +18,18 @@ void sub_divide_plain(double* row, std::size_t n, double m, double d) {
   for (std::size_t j = 0; j < n; ++j) row[j] = (row[j] - m) / d;
 }
 
+void subtract_rows_plain(const double* src, std::size_t lds, double* dst, std::size_t ldd,
+                         std::size_t rows, std::size_t n, const double* m) {
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t j = 0; j < n; ++j) dst[r * ldd + j] = src[r * lds + j] - m[r];
+}
+
+void divide_rows_plain(const double* src, std::size_t lds, double* dst, std::size_t ldd,
+                       std::size_t rows, std::size_t n, const double* d) {
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t j = 0; j < n; ++j) dst[r * ldd + j] = src[r * lds + j] / d[r];
+}
+
 #ifdef METHPCA_ROWOPS_SIMD
 // One body per width: whole vectors of W doubles, then the plain loop for
 // the last elements.
@@ -33,6 +45,30 @@ void sub_divide_plain(double* row, std::size_t n, double m, double d) {
     std::size_t j = 0;                                                                        \
     for (; j + W <= n; j += W) STORE(row + j, DIV(SUB(LOAD(row + j), mv), dv));               \
     sub_divide_plain(row + j, n - j, m, d);                                                   \
+  }                                                                                           \
+  TARGET void subtract_rows_##SUFFIX(const double* src, std::size_t lds, double* dst,         \
+                                     std::size_t ldd, std::size_t rows, std::size_t n,        \
+                                     const double* m) {                                       \
+    for (std::size_t r = 0; r < rows; ++r) {                                                  \
+      const double* s = src + r * lds;                                                        \
+      double* t = dst + r * ldd;                                                              \
+      const VEC mv = SET1(m[r]);                                                              \
+      std::size_t j = 0;                                                                      \
+      for (; j + W <= n; j += W) STORE(t + j, SUB(LOAD(s + j), mv));                          \
+      for (; j < n; ++j) t[j] = s[j] - m[r];                                                  \
+    }                                                                                         \
+  }                                                                                           \
+  TARGET void divide_rows_##SUFFIX(const double* src, std::size_t lds, double* dst,           \
+                                   std::size_t ldd, std::size_t rows, std::size_t n,          \
+                                   const double* d) {                                         \
+    for (std::size_t r = 0; r < rows; ++r) {                                                  \
+      const double* s = src + r * lds;                                                        \
+      double* t = dst + r * ldd;                                                              \
+      const VEC dv = SET1(d[r]);                                                              \
+      std::size_t j = 0;                                                                      \
+      for (; j + W <= n; j += W) STORE(t + j, DIV(LOAD(s + j), dv));                          \
+      for (; j < n; ++j) t[j] = s[j] / d[r];                                                  \
+    }                                                                                         \
   }
 
 ROWOPS_BODIES(sse2, , __m128d, 2, _mm_set1_pd, _mm_loadu_pd, _mm_storeu_pd, _mm_sub_pd, _mm_div_pd)
@@ -46,14 +82,20 @@ ROWOPS_BODIES(avx512, [[gnu::target("avx512f")]], __m512d, 8, _mm512_set1_pd, _m
 struct Ops {
   void (*divide)(const double*, double*, std::size_t, double);
   void (*sub_divide)(double*, std::size_t, double, double);
+  void (*subtract_rows)(const double*, std::size_t, double*, std::size_t, std::size_t,
+                        std::size_t, const double*);
+  void (*divide_rows)(const double*, std::size_t, double*, std::size_t, std::size_t,
+                      std::size_t, const double*);
 };
 
 const Ops* ops_at(unsigned bytes) {
-  static constexpr Ops plain{divide_plain, sub_divide_plain};
+  static constexpr Ops plain{divide_plain, sub_divide_plain, subtract_rows_plain,
+                             divide_rows_plain};
   if (bytes == 0) return &plain;
 #ifdef METHPCA_ROWOPS_SIMD
-  static constexpr Ops sse2{divide_sse2, sub_divide_sse2}, avx{divide_avx, sub_divide_avx},
-      avx512{divide_avx512, sub_divide_avx512};
+  static constexpr Ops sse2{divide_sse2, sub_divide_sse2, subtract_rows_sse2, divide_rows_sse2},
+      avx{divide_avx, sub_divide_avx, subtract_rows_avx, divide_rows_avx},
+      avx512{divide_avx512, sub_divide_avx512, subtract_rows_avx512, divide_rows_avx512};
   switch (bytes) {
     case 16: return &sse2;
     case 32: return __builtin_cpu_supports("avx") ? &avx : nullptr;
@@ -77,6 +119,30 @@ const Ops& chosen() {
 void divide(const double* src, double* dst, std::size_t n, double d) { chosen().divide(src, dst, n, d); }
 
 void sub_divide(double* row, std::size_t n, double m, double d) { chosen().sub_divide(row, n, m, d); }
+
+void subtract_rows(const double* src, std::size_t lds, double* dst, std::size_t ldd,
+                   std::size_t rows, std::size_t n, const double* m) {
+  chosen().subtract_rows(src, lds, dst, ldd, rows, n, m);
+}
+
+void divide_rows(const double* src, std::size_t lds, double* dst, std::size_t ldd,
+                 std::size_t rows, std::size_t n, const double* d) {
+  chosen().divide_rows(src, lds, dst, ldd, rows, n, d);
+}
+
+bool subtract_rows_at(unsigned bytes, const double* src, std::size_t lds, double* dst,
+                      std::size_t ldd, std::size_t rows, std::size_t n, const double* m) {
+  const Ops* o = ops_at(bytes);
+  if (o) o->subtract_rows(src, lds, dst, ldd, rows, n, m);
+  return o != nullptr;
+}
+
+bool divide_rows_at(unsigned bytes, const double* src, std::size_t lds, double* dst,
+                    std::size_t ldd, std::size_t rows, std::size_t n, const double* d) {
+  const Ops* o = ops_at(bytes);
+  if (o) o->divide_rows(src, lds, dst, ldd, rows, n, d);
+  return o != nullptr;
+}
 
 bool divide_at(unsigned bytes, const double* src, double* dst, std::size_t n, double d) {
   const Ops* o = ops_at(bytes);

@@ -27,13 +27,14 @@ fi
 
 # Target name -> its sources beyond the target file (relative to the root).
 common="common/numparse.cpp common/linereader.cpp common/instep.cpp common/outfile.cpp common/matrix.cpp common/sysutil.cpp common/numformat.cpp common/process.cpp common/rowops.cpp"
+gramkernel="innerprod/gram_kernel.cpp innerprod/gram_kernel_ref.cpp innerprod/gram_kernel_sse2.cpp innerprod/gram_kernel_avx2.cpp innerprod/gram_kernel_avx512.cpp innerprod/gram_kernel_avx512vl.cpp"
 declare -A deps=(
   [numparse]="common/numparse.cpp"
   [descriptives_fields]="$common descriptives/des_readers.cpp"
   [descriptives_samples]="$common descriptives/des_readers.cpp"
   [gram_fields]="$common common/gram_readers.cpp"
   [gram_samples]="$common common/gram_readers.cpp"
-  [gram_des]="$common common/gram_readers.cpp innerprod/gram_io.cpp innerprod/gram_blocks.cpp"
+  [gram_des]="$common common/gram_readers.cpp innerprod/gram_io.cpp innerprod/gram_blocks.cpp $gramkernel"
   [loadings_fields]="$common"
   [loadings_des]="$common loadcalc/eigen_readers.cpp"
   [eigen]="$common loadcalc/eigen_readers.cpp"
@@ -42,6 +43,9 @@ declare -A deps=(
 declare -A isa_flags=(
   [loadcalc/loadings_kernel_avx2.cpp]="-mavx2"
   [loadcalc/loadings_kernel_avx512.cpp]="-mavx512f"
+  [innerprod/gram_kernel_avx2.cpp]="-mavx2"
+  [innerprod/gram_kernel_avx512.cpp]="-mavx512f"
+  [innerprod/gram_kernel_avx512vl.cpp]="-mavx512f -mavx512vl"
 )
 # The version line, as the CMake build defines it.
 isa_flags[common/process.cpp]="-DMETHPCA_VERSION=\"$(sed -n 's/^project(methpca VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")\""

@@ -41,7 +41,9 @@ namespace {
 
 using detail::KernelSet;
 
-constexpr size_t kMc = 384;  // rows per block (a multiple of every version's mr)
+// Rows per block, a multiple of every version's mr. 192 rather than 384:
+// from 1000 samples up a block's row values then stay in a 1 MB L2 (1-3%).
+constexpr size_t kMc = 192;
 constexpr size_t kMaxMr = 16, kMaxNr = 32;  // bounds of every version's tile
 
 size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
@@ -61,12 +63,52 @@ double* workspace(size_t doubles) {
   return reinterpret_cast<double*>((p + 63) & ~uintptr_t(63));
 }
 
-void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size_t ldy,
-         size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
+// One call of the kernel: x, y site-major as in accumulate(), or, with
+// `packed` set, the lower triangle of values already in the packed layout of
+// accumulate_lower_packed (panels of `pw` columns, x and y unused).
+struct Call {
+  const double* x;
+  size_t ldx;
+  const double* y;
+  size_t ldy;
+  size_t n_sites, m, n;
+  double* acc;
+  size_t ldc;
+  bool lower;
+  const double* packed;
+  size_t pw;
+};
+
+// The lower triangle of a packed panel by the plain loop (versions whose
+// tiles do not fit its panel width, and machines without a fast version).
+void lower_packed_ref(const Call& a) {
+  const size_t pw = a.pw, stride = pw * a.n_sites;
+  auto at = [&](size_t k, size_t i) { return a.packed[i / pw * stride + k * pw + i % pw]; };
+  for (size_t k = 0; k < a.n_sites; ++k)
+    for (size_t i = 0; i < a.m; ++i) {
+      double* row = a.acc + i * a.ldc;
+      const double xi = at(k, i);
+      for (size_t j = 0; j <= i; ++j) row[j] += xi * at(k, j);
+    }
+}
+
+void run_plain(const Call& a) {
+  if (a.packed)
+    lower_packed_ref(a);
+  else
+    accumulate_ref(a.x, a.ldx, a.y, a.ldy, a.n_sites, a.m, a.n, a.acc, a.ldc, a.lower);
+}
+
+void run(const KernelSet& ks, const Call& a) {
+  const double *x = a.x, *y = a.y;
+  const size_t ldx = a.ldx, ldy = a.ldy, n_sites = a.n_sites, m = a.m, n = a.n, ldc = a.ldc;
+  double* const acc = a.acc;
+  const bool lower = a.lower || a.packed;
   if (n_sites == 0 || m == 0 || n == 0) return;
   const size_t mr = ks.mr, w = ks.w, nr = ks.nv * w;
-  if (mr > kMaxMr || nr > kMaxNr || kMc % mr != 0) {  // a version this driver was not built for
-    accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  if (mr > kMaxMr || nr > kMaxNr || kMc % mr != 0 ||  // a version this driver was not built for
+      (a.packed && (a.pw % nr != 0 || a.pw % mr != 0))) {
+    run_plain(a);
     return;
   }
   // Short rows of y (small blocks) are read in place, panel by panel, with
@@ -77,24 +119,33 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
   // columns wide, a multiple of both the tile width and the rows of a tile,
   // so that a run of mr rows is a slice of one panel. Otherwise they are read
   // in place from x.
-  const bool in_place = ldy * sizeof(double) <= ks.in_place_bytes;
-  const bool shared = !in_place && lower && x == y && ldx == ldy;
+  // A packed call's panels are read as the pack of one long pass would be.
+  const bool in_place = !a.packed && ldy * sizeof(double) <= ks.in_place_bytes;
+  const bool shared = a.packed || (!in_place && lower && x == y && ldx == ldy);
   size_t pw = nr;
-  if (shared)
+  if (a.packed)
+    pw = a.pw;
+  else if (shared)
     while (pw % mr != 0) pw += nr;
   // The call's sites in pieces of equal length, at most ks.kc each (no short
   // last piece that would cost a pass over acc for a few sites).
   const size_t pieces = ceil_div(n_sites, ks.kc);
   const size_t kc_max = ceil_div(n_sites, pieces);
   const size_t n_full = in_place ? n / nr * nr : 0;  // columns read in place
-  double* yp = workspace((in_place ? nr : ceil_div(n, pw) * pw) * kc_max);
+  double* yp = a.packed ? nullptr : workspace((in_place ? nr : ceil_div(n, pw) * pw) * kc_max);
   const size_t edge = n - n_full;  // columns of the edge panel when in place
   if (in_place && edge > 0) std::fill(yp, yp + kc_max * nr, 0.0);
   double tile[kMaxMr * kMaxNr];  // edge tiles of versions without masked stores
 
   for (size_t k0 = 0; k0 < n_sites; k0 += kc_max) {
     const size_t kc = n_sites - k0 < kc_max ? n_sites - k0 : kc_max;
-    if (!in_place) {
+    // The pass's panels: panel p of its sites at base + p*stride, row stride pw.
+    const double* base = yp;
+    size_t stride = pw * kc;
+    if (a.packed) {
+      base = a.packed + k0 * pw;
+      stride = pw * n_sites;
+    } else if (!in_place) {
       ks.pack(y + k0 * ldy, ldy, kc, n, pw, yp);
     } else if (edge > 0) {  // its padding stays zero from call start
       for (size_t k = 0; k < kc; ++k)
@@ -114,7 +165,7 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           ypan = yp;
           ys = nr;
         } else {
-          ypan = yp + j0 / pw * pw * kc + j0 % pw;
+          ypan = base + j0 / pw * stride + j0 % pw;
           ys = pw;
         }
         const size_t cols = n - j0 < nr ? n - j0 : nr;
@@ -125,7 +176,7 @@ void run(const KernelSet& ks, const double* x, size_t ldx, const double* y, size
           const double* xpan;
           size_t xs;
           if (shared) {
-            xpan = yp + i0 / pw * pw * kc + i0 % pw;
+            xpan = base + i0 / pw * stride + i0 % pw;
             xs = pw;
           } else {
             xpan = x + k0 * ldx + i0;
@@ -244,51 +295,97 @@ double thread_seconds() {
   return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
-// Runs the faster of two versions, measured on the calls themselves: each
-// version's processor time per cell-update is kept as a moving average, the
-// faster runs, and every kTrial-th call runs the other, so the choice
-// follows the load on the core. Both give the same bits, so the choice
-// changes only the speed. Calls of fewer than kTimedCells cell-updates run
-// the current choice untimed.
-void run_adaptive(const KernelSet* const (&sets)[2], const double* x, size_t ldx, const double* y,
-                  size_t ldy, size_t n_sites, size_t m, size_t n, double* acc, size_t ldc,
-                  bool lower) {
-  constexpr unsigned kTrial = 16;
+// Runs the faster of two versions, measured on the calls themselves (see
+// detail::Chooser); both give the same bits, so the choice changes only the
+// speed. Calls of fewer than kTimedCells cell-updates run the current choice
+// untimed.
+void run_adaptive(const KernelSet* const (&sets)[2], const Call& a) {
   constexpr double kTimedCells = 1e6;
-  struct Choice {
-    double cost[2] = {0.0, 0.0};  // seconds per cell-update; 0 = not measured yet
-    unsigned calls = 0;
-    int current = 0;
-  };
-  thread_local Choice ch;
-  const double cells = (lower ? 0.5 * double(m) * double(n + 1) : double(m) * double(n)) *
-                       double(n_sites);
+  thread_local detail::Chooser ch;
+  const bool lower = a.lower || a.packed;
+  const double cells =
+      (lower ? 0.5 * double(a.m) * double(a.n + 1) : double(a.m) * double(a.n)) *
+      double(a.n_sites);
   if (cells < kTimedCells) {
-    run(*sets[ch.current], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+    run(*sets[ch.current()], a);
     return;
   }
-  const int other = 1 - ch.current;
-  const int use = ch.cost[other] == 0.0 || ++ch.calls % kTrial == 0 ? other : ch.current;
+  const int use = ch.next();
   const double t0 = thread_seconds();
-  run(*sets[use], x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  const double c = (thread_seconds() - t0) / cells;
-  ch.cost[use] = ch.cost[use] == 0.0 ? c : 0.75 * ch.cost[use] + 0.25 * c;
-  if (ch.cost[0] > 0.0 && ch.cost[1] > 0.0) ch.current = ch.cost[1] < ch.cost[0] ? 1 : 0;
+  run(*sets[use], a);
+  ch.record(use, (thread_seconds() - t0) / cells);
 }
+
+void dispatch(const Call& a) {
+  const KernelSet* ks = best_set();
+  if (ks == nullptr) {
+    run_plain(a);
+  } else if (const KernelSet* alt = alternative_set()) {
+    const KernelSet* const sets[2] = {ks, alt};
+    run_adaptive(sets, a);
+  } else {
+    run(*ks, a);
+  }
+}
+
+size_t gcd(size_t a, size_t b) { return b == 0 ? a : gcd(b, a % b); }
+size_t lcm(size_t a, size_t b) { return a / gcd(a, b) * b; }
 
 }  // namespace
 
+namespace detail {
+
+int Chooser::next() {
+  if (cost_[1 - current_] == 0.0 || trial_ || ++calls_ % kTrial == 0) return 1 - current_;
+  return current_;
+}
+
+void Chooser::record(int use, double cost) {
+  if (use == current_) {
+    cost_[use] = cost_[use] == 0.0 ? cost : 0.75 * cost_[use] + 0.25 * cost;
+    // Looks slower than the other's last trial: try the other again first.
+    trial_ = cost_[1 - use] > 0.0 && cost_[1 - use] < cost_[use];
+    return;
+  }
+  cost_[use] = cost;  // a trial: the fresh figure replaces the old one
+  trial_ = false;
+  if (cost_[current_] == 0.0 || cost < cost_[current_]) {
+    // The one left may have looked slow for a call or two only: try it
+    // again after two calls.
+    if (cost_[current_] > 0.0) calls_ = kTrial - 2;
+    current_ = use;
+  }
+}
+
+}  // namespace detail
+
 void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
                 size_t m, size_t n, double* acc, size_t ldc, bool lower) {
-  const KernelSet* ks = best_set();
-  if (ks == nullptr) {
-    accumulate_ref(x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  } else if (const KernelSet* alt = alternative_set()) {
-    const KernelSet* const sets[2] = {ks, alt};
-    run_adaptive(sets, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  } else {
-    run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
-  }
+  dispatch({x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower, nullptr, 0});
+}
+
+size_t lower_panel_width() {
+  static const size_t width = [] {
+    size_t w = 1;
+    for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512, Isa::avx512vl})
+      if (const KernelSet* ks = kernel_set(isa)) w = lcm(lcm(w, ks->mr), ks->nv * ks->w);
+    return w;
+  }();
+  return width;
+}
+
+void pack_lower(const double* x, size_t ld, size_t n_sites, size_t n, double* packed) {
+  const size_t pw = lower_panel_width();
+  for (size_t p = 0; p * pw < n; ++p)
+    for (size_t k = 0; k < n_sites; ++k) {
+      double* d = packed + p * pw * n_sites + k * pw;
+      for (size_t c = 0; c < pw; ++c) d[c] = p * pw + c < n ? x[k * ld + p * pw + c] : 0.0;
+    }
+}
+
+void accumulate_lower_packed(const double* packed, size_t n_sites, size_t n, double* acc,
+                             size_t ldc) {
+  dispatch({nullptr, 0, nullptr, 0, n_sites, n, n, acc, ldc, true, packed, lower_panel_width()});
 }
 
 const char* kernel_isa() {
@@ -312,7 +409,15 @@ bool accumulate_isa(Isa isa, const double* x, size_t ldx, const double* y, size_
                     size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower) {
   const KernelSet* ks = kernel_set(isa);
   if (!ks) return false;
-  run(*ks, x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower);
+  run(*ks, {x, ldx, y, ldy, n_sites, m, n, acc, ldc, lower, nullptr, 0});
+  return true;
+}
+
+bool accumulate_lower_packed_isa(Isa isa, const double* packed, size_t n_sites, size_t n,
+                                 double* acc, size_t ldc) {
+  const KernelSet* ks = kernel_set(isa);
+  if (!ks) return false;
+  run(*ks, {nullptr, 0, nullptr, 0, n_sites, n, n, acc, ldc, true, packed, lower_panel_width()});
   return true;
 }
 

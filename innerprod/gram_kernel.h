@@ -26,6 +26,19 @@ void accumulate(const double* x, size_t ldx, const double* y, size_t ldy, size_t
 void accumulate_ref(const double* x, size_t ldx, const double* y, size_t ldy, size_t n_sites,
                     size_t m, size_t n, double* acc, size_t ldc, bool lower);
 
+// The lower triangle (x == y, m == n) from values already laid out as the
+// kernel reads them, which saves the copy accumulate() makes of each pass:
+// columns in panels of lower_panel_width() samples, panel p holding, for
+// every site k < n_sites, columns [p*w, p*w + w) at packed + p*w*n_sites +
+// k*w, zero past column n (ceil(n / w) * w * n_sites values in all). Adds
+// to acc what accumulate(x, ld, x, ld, n_sites, n, n, acc, ldc, true) adds
+// for the same values, bit for bit.
+size_t lower_panel_width();
+void accumulate_lower_packed(const double* packed, size_t n_sites, size_t n, double* acc,
+                             size_t ldc);
+// Lays out site-major values x (row stride ld) so.
+void pack_lower(const double* x, size_t ld, size_t n_sites, size_t n, double* packed);
+
 // Name of the instruction set the fast kernel runs with on this machine.
 const char* kernel_isa();
 
@@ -41,5 +54,7 @@ const char* isa_name(Isa isa);
 // false, touching nothing, when this machine cannot run it.
 bool accumulate_isa(Isa isa, const double* x, size_t ldx, const double* y, size_t ldy,
                     size_t n_sites, size_t m, size_t n, double* acc, size_t ldc, bool lower);
+bool accumulate_lower_packed_isa(Isa isa, const double* packed, size_t n_sites, size_t n,
+                                 double* acc, size_t ldc);
 
 }  // namespace gram

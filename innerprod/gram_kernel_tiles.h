@@ -41,6 +41,27 @@ struct KernelSet {
   size_t kc;                // most sites per pass over the tiles
 };
 
+// The choice between two versions from their measured cost per cell-update
+// (processor time, which follows the load on the core). The current one's
+// cost is a moving average over its calls; every kTrial-th call runs the
+// other once, and so does the next call whenever the current one's average
+// rises above the other's last trial. Only a trial switches, on a fresh
+// figure, and the version left is tried again two calls later, so one slow
+// call hands only a few calls to the slower version.
+class Chooser {
+ public:
+  static constexpr unsigned kTrial = 16;
+  int current() const { return current_; }
+  int next();                          // the version the next timed call runs
+  void record(int use, double cost);   // the cost that call measured
+
+ private:
+  double cost_[2] = {0.0, 0.0};  // seconds per cell-update; 0 = not measured yet
+  unsigned calls_ = 0;
+  int current_ = 0;
+  bool trial_ = false;
+};
+
 // Defined in the per-instruction-set units (compiled with their own flags).
 extern const KernelSet kernels_sse2;
 extern const KernelSet kernels_avx2;

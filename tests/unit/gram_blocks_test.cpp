@@ -126,7 +126,8 @@ void run_cross(const Sites& x, const Sites& y, size_t chunk, gram::AccumulateFn 
 }  // namespace
 
 TEST(SelfAccumulate, ChunkedKernelsEqualThePlainLoop) {
-  for (size_t width : {1, 2, 5, 13, 21}) {
+  // Widths on both sides of one and two of the fast kernel's column panels.
+  for (size_t width : {1, 2, 5, 13, 21, 23, 24, 25, 48, 61}) {
     Sites s = make_sites(53, width, static_cast<unsigned>(width));
     Matrix C0, S0;
     plain_self(s, C0, S0);
@@ -190,8 +191,10 @@ TEST(CrossChunk, SameBlockEqualsSelfAndSwapTransposes) {
 TEST(ChunkSites, PanelStaysNearItsSize) {
   EXPECT_EQ(gram::chunk_sites(1), gram::kPanelBytes / 8);
   EXPECT_EQ(gram::chunk_sites(0), gram::kPanelBytes / 8);
-  EXPECT_EQ(gram::chunk_sites(gram::kPanelBytes), 1u);
   EXPECT_LE(gram::chunk_sites(100) * 100 * 8, gram::kPanelBytes);
+  // Wide blocks: the floor of sites, not a panel's worth.
+  EXPECT_EQ(gram::chunk_sites(gram::kPanelBytes), gram::kMinChunkSites);
+  EXPECT_EQ(gram::chunk_sites(1500), gram::kMinChunkSites);
 }
 
 namespace {

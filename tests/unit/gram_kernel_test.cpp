@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gram_kernel.h"
+#include "gram_kernel_tiles.h"
 
 namespace {
 
@@ -65,6 +66,15 @@ uint64_t bits(double v) {
   return ::testing::AssertionSuccess();
 }
 
+// Site-major values in the layout of accumulate_lower_packed.
+std::vector<double> packed_panel(const std::vector<double>& x, size_t ld, size_t n_sites,
+                                 size_t n) {
+  const size_t pw = gram::lower_panel_width();
+  std::vector<double> packed((n + pw - 1) / pw * pw * n_sites);
+  gram::pack_lower(x.data(), ld, n_sites, n, packed.data());
+  return packed;
+}
+
 struct Case {
   size_t m, n, n_sites;
   bool lower;
@@ -102,6 +112,12 @@ void check(std::mt19937_64& rng, const Case& c) {
       gram::accumulate_isa(isa, x.data(), ldx, y_copy.data(), ldy, c.n_sites, c.m, c.n,
                            got.data(), ldc, true);
       ASSERT_TRUE(same_bits(want, got, ldc));
+      // The same values in the packed layout, sized to its extent.
+      got = acc0;
+      std::vector<double> packed = packed_panel(x, ldx, c.n_sites, c.m);
+      ASSERT_TRUE(gram::accumulate_lower_packed_isa(isa, packed.data(), c.n_sites, c.m,
+                                                    got.data(), ldc));
+      ASSERT_TRUE(same_bits(want, got, ldc)) << "packed";
     }
 
     // The same sites in chunks cut at random points (empty chunks allowed).
@@ -214,7 +230,8 @@ TEST(GramKernel, ExactnessIsObservable) {
   }
 }
 
-// accumulate() over many calls into the same acc, as the programs use it
+// accumulate() and accumulate_lower_packed() over many calls into the same
+// acc, as the programs use them
 // (where two versions are measured against each other, the calls switch
 // between them): the plain loop's bits after every call.
 TEST(GramKernel, DispatchedKernelOverManyCalls) {
@@ -228,10 +245,45 @@ TEST(GramKernel, DispatchedKernelOverManyCalls) {
     std::vector<double> x = panel(rng, sites, n, ld);
     std::vector<double> y = lower ? x : panel(rng, sites, n, ld);
     gram::accumulate_ref(x.data(), ld, y.data(), ld, sites, n, n, want.data(), ld, lower);
-    gram::accumulate(x.data(), ld, lower ? x.data() : y.data(), ld, sites, n, n, got.data(), ld,
-                     lower);
+    if (call % 4 == 0) {
+      std::vector<double> packed = packed_panel(x, ld, sites, n);
+      gram::accumulate_lower_packed(packed.data(), sites, n, got.data(), ld);
+    } else {
+      gram::accumulate(x.data(), ld, lower ? x.data() : y.data(), ld, sites, n, n, got.data(),
+                       ld, lower);
+    }
     ASSERT_TRUE(same_bits(want, got, ld)) << "call " << call;
   }
+}
+
+// The choice between two versions from measured costs: version 0 costs 1.0
+// and version 1 costs 1.2 per cell, except where `slow` says otherwise.
+// Returns how many of `calls` calls ran version 1.
+template <class Slow>
+int calls_on_slower(int calls, Slow slow) {
+  gram::detail::Chooser ch;
+  int on_1 = 0;
+  for (int call = 0; call < calls; ++call) {
+    const int use = ch.next();
+    on_1 += use;
+    ch.record(use, use == 0 ? slow(call) : 1.2);
+  }
+  return on_1;
+}
+
+TEST(GramKernel, ChooserFollowsTheLoadButNotOneSlowCall) {
+  const int trials = 320 / int(gram::detail::Chooser::kTrial);
+  // Steady costs: the slower version runs only for its trials.
+  EXPECT_LE(calls_on_slower(320, [](int) { return 1.0; }), trials + 1);
+  // Isolated slow calls of the faster version (a burst from another
+  // program) hand at most a few calls each to the slower one.
+  EXPECT_LE(calls_on_slower(320, [](int c) { return c % 40 == 20 ? 5.0 : 1.0; }),
+            trials + 1 + 3 * 8);
+  // A lasting slowdown of version 0 (another thread on the core) moves the
+  // calls to version 1 within a few calls, and back once it ends.
+  const int during = calls_on_slower(320, [](int c) { return c >= 100 && c < 200 ? 2.0 : 1.0; });
+  EXPECT_GE(during, 90);
+  EXPECT_LE(during, 100 + trials + 10);
 }
 
 TEST(GramKernel, DispatchPicksTheWidestAvailable) {

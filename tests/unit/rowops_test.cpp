@@ -78,6 +78,41 @@ TEST(RowOps, EveryWidthEqualsThePlainLoop) {
   EXPECT_GE(widths_run, 1);
 }
 
+// The row-by-row forms: every row its own operand, strided source and
+// destination; the cells between rows of the destination stay untouched.
+TEST(RowOps, RowFormsEqualThePlainLoopAtEveryWidth) {
+  std::mt19937_64 rng(6);
+  for (unsigned width : {0u, 16u, 32u, 64u}) {
+    std::vector<double> probe(1, 1.0);
+    if (!rowops::divide_at(width, probe.data(), probe.data(), 1, 2.0)) continue;
+    for (size_t n : {0, 1, 3, 8, 13, 24, 25}) {
+      const size_t rows = 7, lds = n + 5, ldd = n + 3;
+      std::vector<double> src(rows * lds), m(rows), d(rows);
+      for (double& v : src) v = any_double(rng);
+      for (size_t r = 0; r < rows; ++r) {
+        m[r] = any_double(rng);
+        d[r] = r % 2 ? any_double(rng) : 0.01 + double(rng() % 1000) / 7.0;
+      }
+      std::vector<double> want(rows * ldd, 7.0), got = want;
+      for (size_t r = 0; r < rows; ++r)
+        for (size_t j = 0; j < n; ++j) want[r * ldd + j] = src[r * lds + j] - m[r];
+      ASSERT_TRUE(rowops::subtract_rows_at(width, src.data(), lds, got.data(), ldd, rows, n,
+                                           m.data()));
+      expect_same(got, want, width);
+      for (size_t r = 0; r < rows; ++r)
+        for (size_t j = 0; j < n; ++j) want[r * ldd + j] = src[r * lds + j] / d[r];
+      ASSERT_TRUE(rowops::divide_rows_at(width, src.data(), lds, got.data(), ldd, rows, n,
+                                         d.data()));
+      expect_same(got, want, width);
+    }
+  }
+  std::vector<double> src = {1.0, 2.0, 3.0, 4.0}, got(4), m = {0.5, 1.5}, d = {2.0, 4.0};
+  rowops::subtract_rows(src.data(), 2, got.data(), 2, 2, 2, m.data());
+  EXPECT_EQ(got, (std::vector<double>{0.5, 1.5, 1.5, 2.5}));
+  rowops::divide_rows(src.data(), 2, got.data(), 2, 2, 2, d.data());
+  EXPECT_EQ(got, (std::vector<double>{0.5, 1.0, 0.75, 1.0}));
+}
+
 // The chosen width gives the plain loop's results too.
 TEST(RowOps, ChosenWidthEqualsThePlainLoop) {
   std::vector<double> src, want, got;
