@@ -51,6 +51,14 @@ READ_BUFFER = 1 << 20   # one whole-file reader (sample list, descriptives, bloc
 # In-step reading: all read buffers together about 8 MiB, each 32 to 256 KiB.
 STREAM_TOTAL, STREAM_MIN, STREAM_MAX = 8 << 20, 32 << 10, 256 << 10
 PANELS = 4 * (2 << 20)  # the panels of sites a program works on, 2 MiB each
+# The inner-product programs' panels: 512 KiB of values, at least 256 sites,
+# of the block's width; raw, standardized and the kernel's two packed ones,
+# and its pass buffer, with one to spare.
+GRAM_PANEL, GRAM_MIN_SITES = 512 << 10, 256
+
+
+def gram_panels(width):
+    return 6 * max(GRAM_PANEL, GRAM_MIN_SITES * width * 8)
 # Cell-updates per second of the inner-product kernel assumed for the job
 # length (one core of a current x86 server; about 40 G on the machine the
 # benchmarks ran on, but cluster nodes are often older or shared).
@@ -267,15 +275,15 @@ def mem_descriptives(n):
 
 
 def mem_selfgram(rows):
-    return to_mb(2 * rows * rows * 8 + stream_bytes(rows) + PANELS + READ_BUFFER)
+    return to_mb(2 * rows * rows * 8 + stream_bytes(rows) + gram_panels(rows) + READ_BUFFER)
 
 
 def mem_crossgram(rows, cols):
-    return to_mb(2 * rows * cols * 8 + stream_bytes(rows + cols) + PANELS + READ_BUFFER)
+    return to_mb(2 * rows * cols * 8 + stream_bytes(rows + cols) + gram_panels(rows + cols) + READ_BUFFER)
 
 
 def mem_fullgram(n):
-    return to_mb(2 * n * n * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
+    return to_mb(2 * n * n * 8 + stream_bytes(n) + gram_panels(n) + READ_BUFFER)
 
 
 def mem_grameigen(n):
