@@ -413,6 +413,12 @@ bool accumulate_isa(Isa isa, const double* x, size_t ldx, const double* y, size_
   return true;
 }
 
+void accumulate_lower_packed_ref(const double* packed, size_t n_sites, size_t n, double* acc,
+                                 size_t ldc) {
+  lower_packed_ref({nullptr, 0, nullptr, 0, n_sites, n, n, acc, ldc, true, packed,
+                    lower_panel_width()});
+}
+
 bool accumulate_lower_packed_isa(Isa isa, const double* packed, size_t n_sites, size_t n,
                                  double* acc, size_t ldc) {
   const KernelSet* ks = kernel_set(isa);

@@ -38,6 +38,9 @@ void accumulate_lower_packed(const double* packed, size_t n_sites, size_t n, dou
                              size_t ldc);
 // Lays out site-major values x (row stride ld) so.
 void pack_lower(const double* x, size_t ld, size_t n_sites, size_t n, double* packed);
+// The plain loop over the packed layout (what runs where no fast version does).
+void accumulate_lower_packed_ref(const double* packed, size_t n_sites, size_t n, double* acc,
+                                 size_t ldc);
 
 // Name of the instruction set the fast kernel runs with on this machine.
 const char* kernel_isa();

@@ -100,6 +100,12 @@ void check(std::mt19937_64& rng, const Case& c) {
   std::vector<double> want = acc0;
   gram::accumulate_ref(x.data(), ldx, y, ldy, c.n_sites, c.m, c.n, want.data(), ldc,
                        c.lower);
+  if (c.lower) {  // the plain loop over the packed layout
+    std::vector<double> got = acc0;
+    std::vector<double> packed = packed_panel(x, ldx, c.n_sites, c.m);
+    gram::accumulate_lower_packed_ref(packed.data(), c.n_sites, c.m, got.data(), ldc);
+    ASSERT_TRUE(same_bits(want, got, ldc)) << "packed, plain loop";
+  }
 
   for (Isa isa : available_isas()) {
     SCOPED_TRACE(gram::isa_name(isa));
