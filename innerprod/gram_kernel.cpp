@@ -193,7 +193,7 @@ void run(const KernelSet& ks, const Call& a) {
             const size_t nrows = iend - i0 - mr < mr ? iend - i0 - mr : mr;
             const char* p = reinterpret_cast<const char*>(c + mr * ldc);
             for (size_t r = 0; r < nrows; ++r, p += ldc * sizeof(double)) {
-              _mm_prefetch(p, _MM_HINT_T0);
+              for (size_t b = 0; b < cols * sizeof(double); b += 64) _mm_prefetch(p + b, _MM_HINT_T0);
               _mm_prefetch(p + cols * sizeof(double) - 1, _MM_HINT_T0);
             }
           }
