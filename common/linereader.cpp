@@ -306,70 +306,84 @@ void convert_scalar(const char* base, const Pending& pd, double* out, size_t str
 // eight bytes of digits with at most one point and at least one digit (a
 // beta value with up to six decimals, say): its digits, the point taken out,
 // as an integer m < 10^8 and its digits after the point f, and the value
-// m / 10^f: the one IEEE division exact_decimal does. Other fields take the
-// scalar way.
-__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx512(
-    const char* base, const Pending& pd, double* out, size_t stride) {
+// m / 10^f: the one IEEE division exact_decimal does. `w` holds the eight
+// bytes at each field's start, `len` the fields' lengths; lanes set in `ok`
+// hold their field's value, the others are to be read the scalar way.
+struct Eight {
+  __m512d val;
+  __mmask8 ok;
+};
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) inline Eight convert8(__m512i w, __m512i len) {
   const __m512i ones = _mm512_set1_epi64(-1), zero = _mm512_setzero_si512();
   const __m512i eight = _mm512_set1_epi64(8);
   const __m512d pow10 = _mm512_setr_pd(1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7);
+  const __m512i valid = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(len, 3)), ones);
+  const __m512i d = _mm512_sub_epi8(w, _mm512_set1_epi8('0'));
+  const __mmask64 kval = _mm512_movepi8_mask(valid);
+  const __mmask64 kdig = _mm512_cmple_epu8_mask(d, _mm512_set1_epi8(9)) & kval;
+  const __mmask64 kdot = _mm512_cmpeq_epi8_mask(w, _mm512_set1_epi8('.')) & kval;
+  const __mmask8 other = _mm512_test_epi64_mask(_mm512_movm_epi8(kval & ~(kdig | kdot)), ones);
+  const __m512i dot1 = _mm512_maskz_mov_epi8(kdot, _mm512_set1_epi8(1));
+  const __m512i ndots = _mm512_sad_epu8(dot1, zero);
+  const __mmask8 hasdot = _mm512_test_epi64_mask(dot1, dot1);
+  // The point's byte: the lowest set bit of dot1 over 8 (no point: len).
+  const __m512i low = _mm512_and_si512(dot1, _mm512_sub_epi64(zero, dot1));
+  const __m512i at = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(low)), 3);
+  const __m512i p = _mm512_mask_mov_epi64(len, hasdot, at);
+  const __m512i ndig = _mm512_mask_sub_epi64(len, hasdot, len, _mm512_set1_epi64(1));
+  const __mmask8 ok = _mm512_cmple_epu64_mask(len, eight) & ~other &
+                      _mm512_cmple_epu64_mask(ndots, _mm512_set1_epi64(1)) &
+                      _mm512_test_epi64_mask(ndig, ndig);
+  // Digits before the point one byte up, over the point: the digits then
+  // end at byte len; moved to the top of the word, zeros below them.
+  const __m512i p8 = _mm512_slli_epi64(p, 3);
+  const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, p8), d);
+  const __m512i after = _mm512_and_si512(_mm512_and_si512(d, valid),
+                                         _mm512_sllv_epi64(ones, _mm512_add_epi64(p8, eight)));
+  __m512i g = _mm512_mask_or_epi64(_mm512_and_si512(d, valid), hasdot, _mm512_slli_epi64(before, 8), after);
+  g = _mm512_sllv_epi64(g, _mm512_slli_epi64(_mm512_sub_epi64(eight, len), 3));
+  // eight_digits on each lane.
+  g = _mm512_add_epi64(_mm512_mullo_epi64(g, _mm512_set1_epi64(10)), _mm512_srli_epi64(g, 8));
+  const __m512i lo = _mm512_and_si512(g, _mm512_set1_epi64(0x000000FF000000FFll));
+  const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(g, 16), _mm512_set1_epi64(0x000000FF000000FFll));
+  const __m512i m = _mm512_srli_epi64(
+      _mm512_add_epi64(_mm512_mullo_epi64(lo, _mm512_set1_epi64(100 + (1000000ll << 32))),
+                       _mm512_mullo_epi64(hi, _mm512_set1_epi64(1 + (10000ll << 32)))),
+      32);
+  const __m512i frac = _mm512_maskz_sub_epi64(hasdot, _mm512_sub_epi64(len, p), _mm512_set1_epi64(1));
+  return {_mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(frac, pow10)), ok};
+}
+
+// The eight bytes at base + off(l) for l < 8, by eight loads rather than one
+// gather (a gather is 15-20% slower for the whole round on Zen 4).
+template <class Off>
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) inline __m512i words8(const char* base, Off off) {
+  auto word = [&](unsigned l) {
+    long long u;
+    std::memcpy(&u, base + off(l), 8);
+    return u;
+  };
+  const __m128i q0 = _mm_insert_epi64(_mm_cvtsi64_si128(word(0)), word(1), 1);
+  const __m128i q1 = _mm_insert_epi64(_mm_cvtsi64_si128(word(2)), word(3), 1);
+  const __m128i q2 = _mm_insert_epi64(_mm_cvtsi64_si128(word(4)), word(5), 1);
+  const __m128i q3 = _mm_insert_epi64(_mm_cvtsi64_si128(word(6)), word(7), 1);
+  return _mm512_inserti64x4(
+      _mm512_castsi256_si512(_mm256_inserti128_si256(_mm256_castsi128_si256(q0), q1, 1)),
+      _mm256_inserti128_si256(_mm256_castsi128_si256(q2), q3, 1), 1);
+}
+
+// The fields of Pending, eight at a time by convert8; other fields the scalar way.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx512(
+    const char* base, const Pending& pd, double* out, size_t stride) {
   alignas(64) double v[8];
   unsigned i = 0;
   for (; i + 8 <= pd.count; i += 8) {
     const __m512i len = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pd.len + i)));
-    // 8 bytes at each field, by eight loads rather than one gather (a
-    // gather is 15-20% slower for the whole round on Zen 4).
-    auto word = [&](unsigned l) {
-      long long u;
-      std::memcpy(&u, base + pd.off[i + l], 8);
-      return u;
-    };
-    const __m128i q0 = _mm_insert_epi64(_mm_cvtsi64_si128(word(0)), word(1), 1);
-    const __m128i q1 = _mm_insert_epi64(_mm_cvtsi64_si128(word(2)), word(3), 1);
-    const __m128i q2 = _mm_insert_epi64(_mm_cvtsi64_si128(word(4)), word(5), 1);
-    const __m128i q3 = _mm_insert_epi64(_mm_cvtsi64_si128(word(6)), word(7), 1);
-    const __m512i w = _mm512_inserti64x4(
-        _mm512_castsi256_si512(_mm256_inserti128_si256(_mm256_castsi128_si256(q0), q1, 1)),
-        _mm256_inserti128_si256(_mm256_castsi128_si256(q2), q3, 1), 1);
-    const __m512i valid = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(len, 3)), ones);
-    const __m512i d = _mm512_sub_epi8(w, _mm512_set1_epi8('0'));
-    const __mmask64 kval = _mm512_movepi8_mask(valid);
-    const __mmask64 kdig = _mm512_cmple_epu8_mask(d, _mm512_set1_epi8(9)) & kval;
-    const __mmask64 kdot = _mm512_cmpeq_epi8_mask(w, _mm512_set1_epi8('.')) & kval;
-    const __mmask8 other = _mm512_test_epi64_mask(_mm512_movm_epi8(kval & ~(kdig | kdot)), ones);
-    const __m512i dot1 = _mm512_maskz_mov_epi8(kdot, _mm512_set1_epi8(1));
-    const __m512i ndots = _mm512_sad_epu8(dot1, zero);
-    const __mmask8 hasdot = _mm512_test_epi64_mask(dot1, dot1);
-    // The point's byte: the lowest set bit of dot1 over 8 (no point: len).
-    const __m512i low = _mm512_and_si512(dot1, _mm512_sub_epi64(zero, dot1));
-    const __m512i at = _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(low)), 3);
-    const __m512i p = _mm512_mask_mov_epi64(len, hasdot, at);
-    const __m512i ndig = _mm512_mask_sub_epi64(len, hasdot, len, _mm512_set1_epi64(1));
-    const __mmask8 ok = _mm512_cmple_epu64_mask(len, eight) & ~other &
-                        _mm512_cmple_epu64_mask(ndots, _mm512_set1_epi64(1)) &
-                        _mm512_test_epi64_mask(ndig, ndig);
-    // Digits before the point one byte up, over the point: the digits then
-    // end at byte len; moved to the top of the word, zeros below them.
-    const __m512i p8 = _mm512_slli_epi64(p, 3);
-    const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, p8), d);
-    const __m512i after = _mm512_and_si512(_mm512_and_si512(d, valid),
-                                           _mm512_sllv_epi64(ones, _mm512_add_epi64(p8, eight)));
-    __m512i g = _mm512_mask_or_epi64(_mm512_and_si512(d, valid), hasdot, _mm512_slli_epi64(before, 8), after);
-    g = _mm512_sllv_epi64(g, _mm512_slli_epi64(_mm512_sub_epi64(eight, len), 3));
-    // eight_digits on each lane.
-    g = _mm512_add_epi64(_mm512_mullo_epi64(g, _mm512_set1_epi64(10)), _mm512_srli_epi64(g, 8));
-    const __m512i lo = _mm512_and_si512(g, _mm512_set1_epi64(0x000000FF000000FFll));
-    const __m512i hi = _mm512_and_si512(_mm512_srli_epi64(g, 16), _mm512_set1_epi64(0x000000FF000000FFll));
-    const __m512i m = _mm512_srli_epi64(
-        _mm512_add_epi64(_mm512_mullo_epi64(lo, _mm512_set1_epi64(100 + (1000000ll << 32))),
-                         _mm512_mullo_epi64(hi, _mm512_set1_epi64(1 + (10000ll << 32)))),
-        32);
-    const __m512i frac = _mm512_maskz_sub_epi64(hasdot, _mm512_sub_epi64(len, p), _mm512_set1_epi64(1));
-    const __m512d val = _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(frac, pow10));
-    _mm512_store_pd(v, val);
+    const Eight e = convert8(words8(base, [&](unsigned l) { return pd.off[i + l]; }), len);
+    _mm512_store_pd(v, e.val);
     for (unsigned l = 0; l < 8; ++l) {
       const unsigned j = i + l;
-      out[pd.slot[j] * stride] = (ok >> l) & 1 ? v[l] : field_value(base + pd.off[j], pd.len[j]);
+      out[pd.slot[j] * stride] = (e.ok >> l) & 1 ? v[l] : field_value(base + pd.off[j], pd.len[j]);
     }
   }
   convert_scalar(base, pd, out, stride, i);
@@ -481,13 +495,35 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
         const __m256i fp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(feeds_at + t));
         const __mmask8 ok = _mm256_cmpgt_epi32_mask(a, fp) & _mm256_cmpgt_epi32_mask(f, a);
         if (ok == 0xff && (c + 8 == nc || commas[c + 8] > feeds[t + 7])) {
+          // Eight ordinary lines: their fields converted here, straight
+          // from the offsets, and stored a row stride apart.
           const __m256i a1 = _mm256_add_epi32(a, _mm256_set1_epi32(1));
-          _mm512_storeu_si512(pd.off + pd.count, _mm512_cvtepi32_epi64(a1));
-          _mm256_storeu_si256(reinterpret_cast<__m256i*>(pd.len + pd.count), _mm256_sub_epi32(f, a1));
-          for (unsigned l = 0; l < 8; ++l) pd.slot[pd.count + l] = k + l;
+          const __m512i len = _mm512_cvtepi32_epi64(_mm256_sub_epi32(f, a1));
+          const int32_t* const fc = commas + c;
+          const Eight e = convert8(words8(base, [&](unsigned l) { return fc[l] + 1; }), len);
+          double* o = out + k * stride;
+          if (e.ok == 0xff) {
+            const __m256d lo = _mm512_castpd512_pd256(e.val), hi = _mm512_extractf64x4_pd(e.val, 1);
+            const __m128d q0 = _mm256_castpd256_pd128(lo), q1 = _mm256_extractf128_pd(lo, 1);
+            const __m128d q2 = _mm256_castpd256_pd128(hi), q3 = _mm256_extractf128_pd(hi, 1);
+            _mm_storel_pd(o, q0);
+            _mm_storeh_pd(o + stride, q0);
+            _mm_storel_pd(o + 2 * stride, q1);
+            _mm_storeh_pd(o + 3 * stride, q1);
+            _mm_storel_pd(o + 4 * stride, q2);
+            _mm_storeh_pd(o + 5 * stride, q2);
+            _mm_storel_pd(o + 6 * stride, q3);
+            _mm_storeh_pd(o + 7 * stride, q3);
+          } else {
+            alignas(64) double v[8];
+            _mm512_store_pd(v, e.val);
+            for (unsigned l = 0; l < 8; ++l)
+              o[l * stride] = (e.ok >> l) & 1
+                                  ? v[l]
+                                  : field_value(base + fc[l] + 1, static_cast<unsigned>(feeds[t + l] - fc[l] - 1));
+          }
           if (empty)
             for (unsigned l = 0; l < 8; ++l) empty[(k + l) * estride] = 0;
-          pd.count += 8;
           t += 8;
           c += 8;
           k += 8;
