@@ -372,19 +372,25 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) inline __m512i wor
       _mm256_inserti128_si256(_mm256_castsi128_si256(q2), q3, 1), 1);
 }
 
+// convert8's eight values stored lane by lane at dst(l), a lane it did not
+// decide as field_value(base + off(l), len(l)).
+template <class Dst, class Off, class Len>
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) inline void store8(
+    const Eight& e, Dst dst, const char* base, Off off, Len len) {
+  alignas(64) double v[8];
+  _mm512_store_pd(v, e.val);
+  for (unsigned l = 0; l < 8; ++l) *dst(l) = (e.ok >> l) & 1 ? v[l] : field_value(base + off(l), len(l));
+}
+
 // The fields of Pending, eight at a time by convert8; other fields the scalar way.
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512cd"))) void convert_avx512(
     const char* base, const Pending& pd, double* out, size_t stride) {
-  alignas(64) double v[8];
   unsigned i = 0;
   for (; i + 8 <= pd.count; i += 8) {
     const __m512i len = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pd.len + i)));
-    const Eight e = convert8(words8(base, [&](unsigned l) { return pd.off[i + l]; }), len);
-    _mm512_store_pd(v, e.val);
-    for (unsigned l = 0; l < 8; ++l) {
-      const unsigned j = i + l;
-      out[pd.slot[j] * stride] = (e.ok >> l) & 1 ? v[l] : field_value(base + pd.off[j], pd.len[j]);
-    }
+    auto off = [&](unsigned l) { return pd.off[i + l]; };
+    store8(convert8(words8(base, off), len), [&](unsigned l) { return out + pd.slot[i + l] * stride; },
+           base, off, [&](unsigned l) { return pd.len[i + l]; });
   }
   convert_scalar(base, pd, out, stride, i);
 }
@@ -500,7 +506,8 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
           const __m256i a1 = _mm256_add_epi32(a, _mm256_set1_epi32(1));
           const __m512i len = _mm512_cvtepi32_epi64(_mm256_sub_epi32(f, a1));
           const int32_t* const fc = commas + c;
-          const Eight e = convert8(words8(base, [&](unsigned l) { return fc[l] + 1; }), len);
+          auto off = [&](unsigned l) { return fc[l] + 1; };
+          const Eight e = convert8(words8(base, off), len);
           double* o = out + k * stride;
           if (e.ok == 0xff) {
             const __m256d lo = _mm512_castpd512_pd256(e.val), hi = _mm512_extractf64x4_pd(e.val, 1);
@@ -515,12 +522,8 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
             _mm_storel_pd(o + 6 * stride, q3);
             _mm_storeh_pd(o + 7 * stride, q3);
           } else {
-            alignas(64) double v[8];
-            _mm512_store_pd(v, e.val);
-            for (unsigned l = 0; l < 8; ++l)
-              o[l * stride] = (e.ok >> l) & 1
-                                  ? v[l]
-                                  : field_value(base + fc[l] + 1, static_cast<unsigned>(feeds[t + l] - fc[l] - 1));
+            store8(e, [&](unsigned l) { return o + l * stride; }, base, off,
+                   [&](unsigned l) { return static_cast<unsigned>(feeds[t + l] - off(l)); });
           }
           if (empty)
             for (unsigned l = 0; l < 8; ++l) empty[(k + l) * estride] = 0;

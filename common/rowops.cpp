@@ -18,17 +18,21 @@ void sub_divide_plain(double* row, std::size_t n, double m, double d) {
   for (std::size_t j = 0; j < n; ++j) row[j] = (row[j] - m) / d;
 }
 
-void subtract_rows_plain(const double* src, std::size_t lds, double* dst, std::size_t ldd,
-                         std::size_t rows, std::size_t n, const double* m) {
-  for (std::size_t r = 0; r < rows; ++r)
-    for (std::size_t j = 0; j < n; ++j) dst[r * ldd + j] = src[r * lds + j] - m[r];
+void subtract_plain(const double* src, double* dst, std::size_t n, double m) {
+  for (std::size_t j = 0; j < n; ++j) dst[j] = src[j] - m;
 }
 
-void divide_rows_plain(const double* src, std::size_t lds, double* dst, std::size_t ldd,
-                       std::size_t rows, std::size_t n, const double* d) {
-  for (std::size_t r = 0; r < rows; ++r)
-    for (std::size_t j = 0; j < n; ++j) dst[r * ldd + j] = src[r * lds + j] / d[r];
-}
+// The row-by-row forms over a one-row operation, each row with its operand
+// (the row's body inlined: rows may be a few vectors long).
+#define ROWOPS_ROWS(NAME, ROW, TARGET)                                                        \
+  TARGET [[gnu::flatten]] void NAME(const double* src, std::size_t lds, double* dst,         \
+                                    std::size_t ldd, std::size_t rows, std::size_t n,         \
+                                    const double* a) {                                        \
+    for (std::size_t r = 0; r < rows; ++r) ROW(src + r * lds, dst + r * ldd, n, a[r]);        \
+  }
+
+ROWOPS_ROWS(subtract_rows_plain, subtract_plain, )
+ROWOPS_ROWS(divide_rows_plain, divide_plain, )
 
 #ifdef METHPCA_ROWOPS_SIMD
 // One body per width: whole vectors of W doubles, then the plain loop for
@@ -46,30 +50,14 @@ void divide_rows_plain(const double* src, std::size_t lds, double* dst, std::siz
     for (; j + W <= n; j += W) STORE(row + j, DIV(SUB(LOAD(row + j), mv), dv));               \
     sub_divide_plain(row + j, n - j, m, d);                                                   \
   }                                                                                           \
-  TARGET void subtract_rows_##SUFFIX(const double* src, std::size_t lds, double* dst,         \
-                                     std::size_t ldd, std::size_t rows, std::size_t n,        \
-                                     const double* m) {                                       \
-    for (std::size_t r = 0; r < rows; ++r) {                                                  \
-      const double* s = src + r * lds;                                                        \
-      double* t = dst + r * ldd;                                                              \
-      const VEC mv = SET1(m[r]);                                                              \
-      std::size_t j = 0;                                                                      \
-      for (; j + W <= n; j += W) STORE(t + j, SUB(LOAD(s + j), mv));                          \
-      for (; j < n; ++j) t[j] = s[j] - m[r];                                                  \
-    }                                                                                         \
+  TARGET void subtract_##SUFFIX(const double* src, double* dst, std::size_t n, double m) {  \
+    const VEC mv = SET1(m);                                                                   \
+    std::size_t j = 0;                                                                        \
+    for (; j + W <= n; j += W) STORE(dst + j, SUB(LOAD(src + j), mv));                        \
+    subtract_plain(src + j, dst + j, n - j, m);                                               \
   }                                                                                           \
-  TARGET void divide_rows_##SUFFIX(const double* src, std::size_t lds, double* dst,           \
-                                   std::size_t ldd, std::size_t rows, std::size_t n,          \
-                                   const double* d) {                                         \
-    for (std::size_t r = 0; r < rows; ++r) {                                                  \
-      const double* s = src + r * lds;                                                        \
-      double* t = dst + r * ldd;                                                              \
-      const VEC dv = SET1(d[r]);                                                              \
-      std::size_t j = 0;                                                                      \
-      for (; j + W <= n; j += W) STORE(t + j, DIV(LOAD(s + j), dv));                          \
-      for (; j < n; ++j) t[j] = s[j] / d[r];                                                  \
-    }                                                                                         \
-  }
+  ROWOPS_ROWS(subtract_rows_##SUFFIX, subtract_##SUFFIX, TARGET)                              \
+  ROWOPS_ROWS(divide_rows_##SUFFIX, divide_##SUFFIX, TARGET)
 
 ROWOPS_BODIES(sse2, , __m128d, 2, _mm_set1_pd, _mm_loadu_pd, _mm_storeu_pd, _mm_sub_pd, _mm_div_pd)
 ROWOPS_BODIES(avx, [[gnu::target("avx")]], __m256d, 4, _mm256_set1_pd, _mm256_loadu_pd,
@@ -78,6 +66,7 @@ ROWOPS_BODIES(avx512, [[gnu::target("avx512f")]], __m512d, 8, _mm512_set1_pd, _m
               _mm512_storeu_pd, _mm512_sub_pd, _mm512_div_pd)
 #undef ROWOPS_BODIES
 #endif
+#undef ROWOPS_ROWS
 
 struct Ops {
   void (*divide)(const double*, double*, std::size_t, double);
