@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole road on the benchmark dataset, timed stage by stage with wall time
-# and peak memory, in the same run:
+# The whole road on the benchmark dataset, timed stage by stage with wall time,
+# processor time and peak memory, in the same run:
 #   - the five-program road (descriptives, selfgram, crossgram, grameigen,
 #     stdweights, cenweights) with the programs (fast paths) and with their
 #     <program>_plain twins (plain reference paths), each one job at a time
@@ -81,7 +81,7 @@ road() {
     # would then time the disk instead of the programs.
     [ "$name" = eigen ] || cat data/meth/chr*/*.csv > /dev/null
     t0=$(now)
-    awk -v o="$o" '{ label = $1; $1 = ""; printf "/usr/bin/time -f \"%%e %%M\" -o %s/time/%s%s > %s/log/%s\n", o, label, $0, o, label }' |
+    awk -v o="$o" '{ label = $1; $1 = ""; printf "/usr/bin/time -f \"%%e %%M %%U %%S\" -o %s/time/%s%s > %s/log/%s\n", o, label, $0, o, label }' |
       xargs -d '\n' -P "$width" -I{} bash -c '{}' || { echo "a job of stage $name failed; logs in $o/log"; exit 1; }
     t1=$(now)
     echo "$name $(elapsed "$t0" "$t1")" >> "$o/stages"
@@ -214,7 +214,7 @@ echo "== bench_kernel and bench_numparse"
   for job in des1 des2 crossgram selfgram1 selfgram2 grameigen_std grameigen_cen stdweights1 stdweights2 cenweights1 cenweights2; do
     printf '| %s | %s |' "$job" "$(lines_of $job)"
     for md in $modes; do
-      read -r t kb < "$work/$md/time/$job"
+      read -r t kb _ < "$work/$md/time/$job"
       printf ' %s | %d |' "$t" $((kb / 1024))
     done
     echo
@@ -233,6 +233,11 @@ echo "== bench_kernel and bench_numparse"
   echo
   total() { awk '$1 ~ /^(descriptives|blocks|gram|eigen|loadings)$/ { t += $2 } END { print t }' "$work/$1/stages"; }
   peak() { cat "$work/$1"/time/* | awk '$2 > m { m = $2 } END { printf "%.0f", m / 1024 }'; }
+  # Processor seconds of a road's jobs: user, and user + system (the system
+  # share holds the page-cache copies, which move most with the machine).
+  cpu_user() { cat "$work/$1"/time/* | awk '{ t += $3 } END { printf "%.2f", t }'; }
+  cpu_all() { cat "$work/$1"/time/* | awk '{ t += $3 + $4 } END { printf "%.2f", t }'; }
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else printf "-" }'; }
   echo "Summary:"
   echo
   echo "- whole road, fast, one job at a time: $(total fast1) s; two at a time: $(total fast2) s"
@@ -256,7 +261,7 @@ echo "== bench_kernel and bench_numparse"
       grameigen*) lr=0 ;;
       *) lr=$((samples * sites)) ;;
     esac
-    read -r t kb < "$work/one1/time/$job"
+    read -r t kb _ < "$work/one1/time/$job"
     printf '| %s | %s | %s | %d |\n' "$job" "$lr" "$t" $((kb / 1024))
   done
   for st in gram eigen loadings; do
@@ -269,6 +274,10 @@ echo "== bench_kernel and bench_numparse"
     "$(total plain1) s, $(awk -v a="$(total plain1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x;" \
     "the fast five-program road one at a time: $(total fast1) s, $(awk -v a="$(total fast1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x"
   echo "- largest peak memory of one program on the one-reading road: $(peak one1) MB"
+  echo "- processor time (user / user + system), summed over the jobs: one-reading road $(cpu_user one1) / $(cpu_all one1) s," \
+    "plain five-program road $(cpu_user plain1) / $(cpu_all plain1) s:" \
+    "$(ratio "$(cpu_user plain1)" "$(cpu_user one1)") / $(ratio "$(cpu_all plain1)" "$(cpu_all one1)")" \
+    "(wall time is the target; this shows how much of a change is the machine's)"
   echo
   if [ "$memory" = 1 ]; then
     small=$((mem_sites / 10))
@@ -287,12 +296,12 @@ echo "== bench_kernel and bench_numparse"
   echo "Reading rates (data lines per wall second of the job, fast road one at a time):"
   echo
   for job in des1 des2 selfgram1 selfgram2 crossgram stdweights1 cenweights1; do
-    read -r t kb < "$work/fast1/time/$job"
-    read -r tp kbp < "$work/plain1/time/$job"
+    read -r t kb _ < "$work/fast1/time/$job"
+    read -r tp kbp _ < "$work/plain1/time/$job"
     awk -v j=$job -v n="$(lines_of $job)" -v t="$t" -v tp="$tp" 'BEGIN { printf "- %s: %.1f M lines/s (plain %.1f M lines/s)\n", j, n / t / 1e6, n / tp / 1e6 }'
   done
   read -r tb kbb < "$work/baseline.time"
-  read -r td kbd < "$work/fast1/time/des1"
+  read -r td kbd _ < "$work/fast1/time/des1"
   awk -v n=$((samples * sites)) -v tb="$tb" -v td="$td" 'BEGIN {
     printf "- getline+atof loop over the same files (bench/getline_baseline.cpp, in step like descriptives): %.1f M lines/s; descriptives reads at %.1fx that rate\n", n / tb / 1e6, tb / td }'
   for job in selfgram1 crossgram; do
