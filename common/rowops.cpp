@@ -36,25 +36,22 @@ ROWOPS_ROWS(divide_rows_plain, divide_plain, )
 
 #ifdef METHPCA_ROWOPS_SIMD
 // One body per width: whole vectors of W doubles, then the plain loop for
-// the last elements.
-#define ROWOPS_BODIES(SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, SUB, DIV)                   \
-  TARGET void divide_##SUFFIX(const double* src, double* dst, std::size_t n, double d) {      \
-    const VEC dv = SET1(d);                                                                   \
+// the last elements. dst[j] = OP(src[j], a) for NAME = divide or subtract.
+#define ROWOPS_ELEMENTWISE(NAME, SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, OP)              \
+  TARGET void NAME##_##SUFFIX(const double* src, double* dst, std::size_t n, double a) {     \
+    const VEC av = SET1(a);                                                                   \
     std::size_t j = 0;                                                                        \
-    for (; j + W <= n; j += W) STORE(dst + j, DIV(LOAD(src + j), dv));                        \
-    divide_plain(src + j, dst + j, n - j, d);                                                 \
-  }                                                                                           \
+    for (; j + W <= n; j += W) STORE(dst + j, OP(LOAD(src + j), av));                         \
+    NAME##_plain(src + j, dst + j, n - j, a);                                                 \
+  }
+#define ROWOPS_BODIES(SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, SUB, DIV)                   \
+  ROWOPS_ELEMENTWISE(divide, SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, DIV)                  \
+  ROWOPS_ELEMENTWISE(subtract, SUFFIX, TARGET, VEC, W, SET1, LOAD, STORE, SUB)                \
   TARGET void sub_divide_##SUFFIX(double* row, std::size_t n, double m, double d) {           \
     const VEC mv = SET1(m), dv = SET1(d);                                                     \
     std::size_t j = 0;                                                                        \
     for (; j + W <= n; j += W) STORE(row + j, DIV(SUB(LOAD(row + j), mv), dv));               \
     sub_divide_plain(row + j, n - j, m, d);                                                   \
-  }                                                                                           \
-  TARGET void subtract_##SUFFIX(const double* src, double* dst, std::size_t n, double m) {  \
-    const VEC mv = SET1(m);                                                                   \
-    std::size_t j = 0;                                                                        \
-    for (; j + W <= n; j += W) STORE(dst + j, SUB(LOAD(src + j), mv));                        \
-    subtract_plain(src + j, dst + j, n - j, m);                                               \
   }                                                                                           \
   ROWOPS_ROWS(subtract_rows_##SUFFIX, subtract_##SUFFIX, TARGET)                              \
   ROWOPS_ROWS(divide_rows_##SUFFIX, divide_##SUFFIX, TARGET)
@@ -65,6 +62,7 @@ ROWOPS_BODIES(avx, [[gnu::target("avx")]], __m256d, 4, _mm256_set1_pd, _mm256_lo
 ROWOPS_BODIES(avx512, [[gnu::target("avx512f")]], __m512d, 8, _mm512_set1_pd, _mm512_loadu_pd,
               _mm512_storeu_pd, _mm512_sub_pd, _mm512_div_pd)
 #undef ROWOPS_BODIES
+#undef ROWOPS_ELEMENTWISE
 #endif
 #undef ROWOPS_ROWS
 
