@@ -77,6 +77,10 @@ void OutFile::spill(const char* p, size_t n) {
         fail(errno);
         return;
       }
+      if (w == 0) {  // no progress: report it rather than retry for ever
+        fail(EIO);
+        return;
+      }
       q += w;
       m -= static_cast<size_t>(w);
     }

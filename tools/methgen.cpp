@@ -129,6 +129,7 @@ class Writer {
         if (errno == EINTR) continue;
         fail("cannot write " + path_ + ": " + std::strerror(errno));
       }
+      if (w == 0) fail("cannot write " + path_ + ": " + std::strerror(EIO));
       p += w;
       n -= static_cast<size_t>(w);
     }
