@@ -235,14 +235,14 @@ echo "== bench_kernel and bench_numparse"
   peak() { cat "$work/$1"/time/* | awk '$2 > m { m = $2 } END { printf "%.0f", m / 1024 }'; }
   # Processor seconds of a road's jobs: user, and user + system (the system
   # share holds the page-cache copies, which move most with the machine).
-  cpu_user() { cat "$work/$1"/time/* | awk '{ t += $3 } END { printf "%.2f", t }'; }
-  cpu_all() { cat "$work/$1"/time/* | awk '{ t += $3 + $4 } END { printf "%.2f", t }'; }
+  # cpu <road> user | all
+  cpu() { cat "$work/$1"/time/* | awk -v all="$([ "$2" = all ] && echo 1)" '{ t += $3 + (all ? $4 : 0) } END { printf "%.2f", t }'; }
   ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else printf "-" }'; }
   echo "Summary:"
   echo
   echo "- whole road, fast, one job at a time: $(total fast1) s; two at a time: $(total fast2) s"
   echo "- whole road, plain, one job at a time: $(total plain1) s$( [ "$plain_wide" = 1 ] && echo "; two at a time: $(total plain2) s")"
-  echo "- plain / fast: $(awk -v a="$(total plain1)" -v b="$(total fast1)" 'BEGIN { printf "%.1f", a / b }')x one at a time$( [ "$plain_wide" = 1 ] && awk -v a="$(total plain2)" -v b="$(total fast2)" 'BEGIN { printf ", %.1fx two at a time", a / b }')"
+  echo "- plain / fast: $(ratio "$(total plain1)" "$(total fast1)") one at a time$( [ "$plain_wide" = 1 ] && echo ", $(ratio "$(total plain2)" "$(total fast2)") two at a time")"
   echo "- largest peak memory of one fast program: $(peak fast1) MB (plain: $(peak plain1) MB)"
   echo "- the task's figure for an analyst's in-memory route (one analysis only): about 36 s and 4.9 GB"
   echo "- outputs of every plain road equal the fast road's byte for byte (checked by this script)"
@@ -271,12 +271,12 @@ echo "== bench_kernel and bench_numparse"
   printf '| load before / after | | %s / %s | |\n' "$(awk '$1 == "load_before" { print $2 }' "$work/one1/stages")" "$(awk '$1 == "load_after" { print $2 }' "$work/one1/stages")"
   echo
   echo "- one-reading road: $(total one1) s one job at a time; the plain build's five-program road one at a time:" \
-    "$(total plain1) s, $(awk -v a="$(total plain1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x;" \
-    "the fast five-program road one at a time: $(total fast1) s, $(awk -v a="$(total fast1)" -v b="$(total one1)" 'BEGIN { printf "%.1f", a / b }')x"
+    "$(total plain1) s, $(ratio "$(total plain1)" "$(total one1)");" \
+    "the fast five-program road one at a time: $(total fast1) s, $(ratio "$(total fast1)" "$(total one1)")"
   echo "- largest peak memory of one program on the one-reading road: $(peak one1) MB"
-  echo "- processor time (user / user + system), summed over the jobs: one-reading road $(cpu_user one1) / $(cpu_all one1) s," \
-    "plain five-program road $(cpu_user plain1) / $(cpu_all plain1) s:" \
-    "$(ratio "$(cpu_user plain1)" "$(cpu_user one1)") / $(ratio "$(cpu_all plain1)" "$(cpu_all one1)")" \
+  echo "- processor time (user / user + system), summed over the jobs: one-reading road $(cpu one1 user) / $(cpu one1 all) s," \
+    "plain five-program road $(cpu plain1 user) / $(cpu plain1 all) s:" \
+    "$(ratio "$(cpu plain1 user)" "$(cpu one1 user)") / $(ratio "$(cpu plain1 all)" "$(cpu one1 all)")" \
     "(wall time is the target; this shows how much of a change is the machine's)"
   echo
   if [ "$memory" = 1 ]; then
