@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <sys/types.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,12 +45,15 @@ class OutFile {
 
  private:
   void spill(const char* p, size_t n);
+  void write_behind();
   void fail(int err);
 
   std::string path_, tmp_, error_;
   std::vector<char> buf_;
   size_t used_ = 0;
   int fd_ = -1;
+  off_t written_ = 0, started_ = 0, dropped_ = 0;
+  bool behind_ = true;
 };
 
 // Writes `path` whole from `data`, or prints "cannot write output file <path>:

@@ -55,6 +55,34 @@ TEST(OutFile, CommitReplacesWholeFileWithUmaskPermissions) {
   EXPECT_EQ(entries(d), 1);
 }
 
+// Files of several write-behind windows, from small writes and from writes
+// larger than the buffer, come out whole; so does a second file through the
+// same object.
+TEST(OutFile, LongFilesComeOutWhole) {
+  std::string d = fresh_dir("long");
+  std::string want;
+  OutFile f;
+  for (int round = 0; round < 2; ++round) {
+    const std::string path = d + (round ? "b.csv" : "a.csv");
+    ASSERT_TRUE(f.open(path));
+    want.clear();
+    for (int i = 0; want.size() < (size_t{30} << 20); ++i) {
+      if (i % 500 == 499) {
+        std::string big((size_t{3} << 20) + static_cast<size_t>(i), static_cast<char>('a' + i % 26));
+        f.write(big);
+        want += big;
+      } else {
+        std::string line = std::to_string(i) + ",0." + std::to_string(i * 7919 % 100003) + "\n";
+        f.write(line);
+        want += line;
+      }
+    }
+    ASSERT_TRUE(f.commit()) << f.error();
+    EXPECT_TRUE(slurp(path) == want) << path;
+  }
+  EXPECT_EQ(entries(d), 2);
+}
+
 TEST(OutFile, AbortAndDestructionLeaveNothing) {
   std::string d = fresh_dir("abort");
   { std::ofstream(d + "keep.csv") << "old"; }
