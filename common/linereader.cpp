@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,9 +24,22 @@ LineReader::LineReader(size_t buffer_size) : cap_(buffer_size < 64 ? 64 : buffer
 LineReader::~LineReader() { close(); }
 
 LineReader::LineReader(LineReader&& o) noexcept
-    : fd_(o.fd_), src_(o.src_), src_ctx_(o.src_ctx_), cap_(o.cap_), buf_(std::move(o.buf_)), begin_(o.begin_), end_(o.end_), scan_(o.scan_),
-      eof_(o.eof_), err_(o.err_), lines_(o.lines_), read_total_(o.read_total_), regular_(o.regular_), plain_(std::move(o.plain_)) {
+    : fd_(o.fd_), src_(o.src_), src_ctx_(o.src_ctx_), cap_(o.cap_), buf_(std::move(o.buf_)), data_(o.data_), map_(o.map_), map_len_(o.map_len_), win_(o.win_),
+      mapping_(o.mapping_), size_(o.size_), begin_(o.begin_), end_(o.end_), scan_(o.scan_), eof_(o.eof_), err_(o.err_), lines_(o.lines_),
+      read_total_(o.read_total_), regular_(o.regular_), plain_(std::move(o.plain_)) {
   o.fd_ = -1;
+  o.map_ = nullptr;
+  o.data_ = nullptr;
+}
+
+void LineReader::set_map_window(size_t bytes) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  win_ = bytes == 0 ? 0 : std::max(4 * page, (bytes + page - 1) / page * page);
+}
+
+void LineReader::unmap() {
+  if (map_) munmap(map_, map_len_);
+  map_ = nullptr;
 }
 
 bool LineReader::open(const char* path) {
@@ -70,6 +84,10 @@ bool LineReader::open(const char* path) {
   lines_ = 0;
   read_total_ = 0;
   regular_ = S_ISREG(st.st_mode);
+  size_ = regular_ && st.st_size > 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+#ifndef METHPCA_PLAIN
+  mapping_ = win_ > 0 && size_ >= 4ull * win_;
+#endif
   return true;
 }
 
@@ -137,9 +155,54 @@ void LineReader::close() {
   if (!buf_.empty()) reset_buffer();
 }
 
+bool LineReader::fill_mapped() {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const unsigned long long at = read_total_ - (end_ - begin_);  // file offset of begin_
+  const unsigned long long woff = at / page * page;
+  const size_t b = static_cast<size_t>(at - woff);
+  // Windows lie wholly inside the file, so no access passes its end.
+  if (woff + win_ <= size_ && b + kPad + 1 < win_) {
+    void* m = mmap(nullptr, win_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, static_cast<off_t>(woff));
+    if (m != MAP_FAILED) {
+      char* p = static_cast<char*>(m);
+      // The valid bytes end at the last line feed that leaves kPad bytes of
+      // the window after it.
+      const void* nl = memrchr(p + b, '\n', win_ - kPad - b);
+      const size_t e = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : 0;
+      if (nl && woff + e > read_total_) {
+        unmap();
+        map_ = data_ = p;
+        map_len_ = win_;
+        begin_ = b;
+        end_ = e;
+        read_total_ = woff + e;
+        return true;
+      }
+      munmap(m, win_);  // a line longer than the window
+    }
+  }
+  // The rest is read: the unread bytes into the buffer, the file from after them.
+  mapping_ = false;
+  const size_t rest = end_ - begin_;
+  if (buf_.size() < rest + 1 + kPad) buf_.resize(rest + 1 + kPad);
+  std::memmove(buf_.data(), data_ + begin_, rest);
+  unmap();
+  data_ = buf_.data();
+  begin_ = 0;
+  end_ = rest;
+  buf_[end_] = '\n';
+  if (lseek(fd_, static_cast<off_t>(read_total_), SEEK_SET) < 0) {
+    err_ = errno;
+    eof_ = true;
+    return false;
+  }
+  return fill();
+}
+
 bool LineReader::fill() {
+  if (mapping_) return fill_mapped();
   if (begin_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+    std::memmove(buf_.data(), data_ + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
@@ -154,6 +217,7 @@ bool LineReader::fill() {
     }
     try {
       buf_.resize((buf_.size() - kPad) * 2 + kPad);
+      data_ = buf_.data();
     } catch (const std::bad_alloc&) {
       err_ = ENOMEM;
       eof_ = true;
@@ -191,7 +255,7 @@ bool LineReader::next(std::string_view& line) {
   return true;
 #else
   for (;;) {
-    const char* base = buf_.data();
+    const char* base = data_;
     const void* nl = std::memchr(base + begin_ + scan_, '\n', end_ - begin_ - scan_);
     if (nl) {
       size_t pos = static_cast<size_t>(static_cast<const char*>(nl) - base);
@@ -205,7 +269,7 @@ bool LineReader::next(std::string_view& line) {
     if (eof_ || !fill()) {
       if (err_) return false;
       if (end_ == begin_) return false;  // nothing after the last line feed
-      line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      line = std::string_view(data_ + begin_, end_ - begin_);
       begin_ = end_;
       scan_ = 0;
       ++lines_;
@@ -463,7 +527,7 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
   const __m512i lf = _mm512_set1_epi8('\n'), comma = _mm512_set1_epi8(',');
   size_t k = 0;
   while (k < n) {
-    const char* const base = buf_.data();
+    const char* const base = data_;
     const int32_t start = static_cast<int32_t>(begin_), end = static_cast<int32_t>(end_);
     // Offsets of the commas and line feeds before the sentinel at `end` (a
     // line ending there may go on), whole windows of 64 bytes (the buffer
@@ -577,7 +641,7 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
   const char* seps[2 * kRound + 16];
   const __m128i lf = _mm_set1_epi8('\n'), comma = _mm_set1_epi8(',');
   while (k < n) {
-    const char* const base = buf_.data();
+    const char* const base = data_;
     const char* const e = base + end_;  // the sentinel; a line ending there may go on
     const char* p = base + begin_;
     const unsigned want = 2 * static_cast<unsigned>(std::min<size_t>(kRound, n - k));
@@ -645,8 +709,8 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
 void LineReader::prefetch(size_t bytes) const {
 #ifdef METHPCA_LINE_SSE2
   if (fd_ < 0) return;
-  const char* p = buf_.data() + begin_;
-  const char* e = buf_.data() + std::min(end_, begin_ + bytes);
+  const char* p = data_ + begin_;
+  const char* e = data_ + std::min(end_, begin_ + bytes);
   for (; p < e; p += 64) _mm_prefetch(p, _MM_HINT_T0);
 #else
   (void)bytes;

@@ -236,6 +236,75 @@ TEST(LineReader, BatchField2MatchesPlainCutAndStrtod) {
   std::remove(p.c_str());
 }
 
+// Through mapped windows (four pages, the smallest) the lines, values,
+// empty-line flags and offsets are those of reading: lines across window
+// edges, lines longer than a window, files without a final line feed, and a
+// reader reopened at an offset it reported.
+TEST(LineReader, MappedWindowsAgreeWithReading) {
+  std::string p = temp_path("mapped");
+  std::mt19937_64 rng(41);
+  const size_t window = 4 * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const unsigned wide_default = LineReader::set_wide_level(2);
+  for (int round = 0; round < 60; ++round) {
+    LineReader::set_wide_level(round % 3);
+    std::string bytes = round % 2 ? short_field_lines(rng, 20000) : field2_lines(rng, 4000);
+    if (round % 5 == 1) {  // a line longer than a window, somewhere
+      const size_t at = bytes.find('\n', rng() % bytes.size());
+      bytes.insert(at == std::string::npos ? bytes.size() : at, std::string(window + rng() % (2 * window), '7'));
+    }
+    if (round % 3 == 2 && !bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+    write_bytes(p, bytes);
+    const std::vector<std::string> want = reference_lines(bytes);
+    ASSERT_GE(bytes.size(), 4 * window);
+    LineReader r(100);
+    r.set_map_window(window);
+    ASSERT_TRUE(r.open(p.c_str()));
+    std::vector<double> v(64);
+    std::vector<char> empty(64);
+    size_t i = 0, line_offset = 0;
+    unsigned long long reopen_at = 0;
+    size_t reopen_line = 0;
+    while (i < want.size()) {
+      // Lines in batches of any length, and one by one now and then.
+      if (rng() % 4 == 0) {
+        std::string_view line;
+        double x;
+        ASSERT_TRUE(r.next_field2(line, x)) << "line " << i;
+        ASSERT_EQ(line, want[i]);
+        const double w = reference_field2(want[i]);
+        ASSERT_TRUE(std::memcmp(&x, &w, sizeof w) == 0 || (w != w && x != x)) << want[i];
+        line_offset += want[i].size() + 1;
+        ++i;
+      } else {
+        const size_t n = 1 + rng() % 64;
+        const size_t got = r.read_field2(v.data(), 1, n, empty.data(), 1);
+        ASSERT_EQ(got, std::min(n, want.size() - i)) << "line " << i;
+        for (size_t k = 0; k < got; ++k, ++i) {
+          const double w = reference_field2(want[i]);
+          ASSERT_TRUE(std::memcmp(&v[k], &w, sizeof w) == 0 || (w != w && v[k] != v[k]))
+              << "[" << want[i] << "] round " << round;
+          ASSERT_EQ(empty[k], want[i].empty() ? 1 : 0);
+          line_offset += want[i].size() + 1;
+        }
+      }
+      ASSERT_EQ(r.offset(), std::min(line_offset, bytes.size())) << "line " << i;
+      if (reopen_at == 0 && i > want.size() / 3) reopen_at = r.offset(), reopen_line = i;
+    }
+    std::string_view line;
+    EXPECT_FALSE(r.next(line));
+    EXPECT_FALSE(r.failed());
+    // Back in at the saved offset: the same lines from there on.
+    ASSERT_TRUE(r.open_at(p.c_str(), reopen_at));
+    for (size_t k = reopen_line; k < want.size(); ++k) {
+      ASSERT_TRUE(r.next(line)) << "line " << k;
+      ASSERT_EQ(line, want[k]);
+    }
+    EXPECT_FALSE(r.next(line));
+  }
+  LineReader::set_wide_level(wide_default);
+  std::remove(p.c_str());
+}
+
 // The reader stays usable for another file after close(), and reports nothing
 // once closed.
 TEST(LineReader, ReopenAfterClose) {
