@@ -614,6 +614,7 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
       ++k;
     }
     convert_avx512(base, pd, out, stride);
+    prefetch_step(static_cast<size_t>(feeds_at[t] + 1 - start));
     begin_ = static_cast<size_t>(feeds_at[t]) + 1;  // after line t - 1
     scan_ = 0;
     lines_ += k - k0;
@@ -626,6 +627,13 @@ LineReader::read_field2_lines(double* out, size_t stride, size_t n, char* empty,
 #endif
 
 size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty, size_t estride) {
+  struct Rest {  // what the rounds left of prefetch_along's range, at the end
+    LineReader& r;
+    ~Rest() {
+      r.prefetch_step(static_cast<size_t>(r.pf_end_ - r.pf_));
+      r.pf_ = r.pf_end_ = nullptr;
+    }
+  } rest{*this};
   size_t k = 0;
 #ifdef METHPCA_LINE_SSE2
   if (fd_ < 0) return 0;
@@ -687,6 +695,7 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
     if (wide_level >= 1) convert_avx512(base, pd, out, stride); else
 #endif
     convert_scalar(base, pd, out, stride);
+    prefetch_step(static_cast<size_t>(p - base) - begin_);
     begin_ = static_cast<size_t>(p - base);
     scan_ = 0;
     lines_ += k - k0;
@@ -704,6 +713,16 @@ size_t LineReader::read_field2(double* out, size_t stride, size_t n, char* empty
     if (empty) empty[k * estride] = line.empty();
 #endif
   return k;
+}
+
+void LineReader::prefetch_step(size_t bytes) {
+#ifdef METHPCA_LINE_SSE2
+  const char* e = pf_ + std::min(bytes, static_cast<size_t>(pf_end_ - pf_));
+  for (; pf_ < e; pf_ += 64) _mm_prefetch(pf_, _MM_HINT_T0);
+  if (pf_ > pf_end_) pf_ = pf_end_;
+#else
+  (void)bytes;
+#endif
 }
 
 void LineReader::prefetch(size_t bytes) const {

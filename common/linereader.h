@@ -10,6 +10,7 @@
 
 #include "numparse_fast.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -78,6 +79,15 @@ class LineReader {
   // caches (no effect on what is read): the in-step reader calls it for the
   // next file while it reads one.
   void prefetch(size_t bytes) const;
+  // The same for `other`'s next `bytes`, spread over this reader's next
+  // read_field2: as many bytes of `other` after each round of lines as the
+  // round took of this file, the rest at its end. Prefetches issued all at
+  // once wait for each other on the memory; issued along the parse they
+  // overlap with it.
+  void prefetch_along(const LineReader& other, size_t bytes) {
+    pf_ = other.data_ + other.begin_;
+    pf_end_ = pf_ + std::min(bytes, other.end_ - other.begin_);
+  }
 
   // How read_field2 works, for tests and benchmarks (the values are the
   // same): 0 one line and one field at a time (16-byte separator scans);
@@ -109,6 +119,7 @@ class LineReader {
   void unmap();
   bool next_field2_slow(std::string_view& line, double& value);
   size_t read_field2_lines(double* out, size_t stride, size_t n, char* empty, size_t estride);
+  void prefetch_step(size_t bytes);  // `bytes` more of the prefetch_along range
   // Bytes kept readable after the sentinel, so the vector scan of
   // read_field2 may load a whole window at any line start without a bound
   // test.
@@ -134,6 +145,8 @@ class LineReader {
   // bytes end before one of its own line feeds (that line feed, and kPad
   // bytes after it, stand for the sentinel and the overhang).
   char* data_ = nullptr;
+  const char* pf_ = nullptr;  // what prefetch_along has left to fetch
+  const char* pf_end_ = nullptr;
   char* map_ = nullptr;  // the mapped window, if any, of map_len_ bytes
   size_t map_len_ = 0;
   size_t win_ = 0;       // window size asked for (0: no mapping)
