@@ -40,6 +40,13 @@ extern "C" void on_terminating_signal(int sig, siginfo_t* info, void*) {
   }
   for (Temp* t = g_temps.load(); t; t = t->next)
     if (char* n = t->name.load()) unlink(n);
+  if (sig == SIGBUS && info && info->si_code == BUS_ADRERR) {
+    // Past the end of a mapped file: an input read through mapped windows
+    // became shorter under the reader. A read error, as reading reports it.
+    static const char msg[] = "cannot read an input file: it became shorter while it was read\n";
+    (void)!write(1, msg, sizeof msg - 1);
+    _exit(255);
+  }
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
