@@ -50,6 +50,9 @@ SLACK = 1.10
 READ_BUFFER = 1 << 20   # one whole-file reader (sample list, descriptives, block files)
 # In-step reading: all read buffers together about 8 MiB, each 32 to 256 KiB.
 STREAM_TOTAL, STREAM_MIN, STREAM_MAX = 8 << 20, 32 << 10, 256 << 10
+# Large files are read through mapped windows, resident while mapped: about
+# 32 MiB in all, each 128 to 512 KiB; none when a file's share is smaller.
+MAP_TOTAL, MAP_MIN, MAP_MAX = 32 << 20, 128 << 10, 512 << 10
 PANELS = 4 * (2 << 20)  # the panels of sites a program works on, 2 MiB each
 # The inner-product programs' panels: 512 KiB of values, at least 256 sites,
 # of the block's width; raw, standardized and the kernel's two packed ones,
@@ -270,20 +273,30 @@ def stream_bytes(files):
     return min(files * STREAM_MAX, max(STREAM_TOTAL, files * STREAM_MIN))
 
 
+def mapped_bytes(files):
+    """Mapped windows of `files` files read in step."""
+    share = MAP_TOTAL // max(files, 1)
+    return 0 if share < MAP_MIN else files * min(share, MAP_MAX)
+
+
+def instep_bytes(files):
+    return stream_bytes(files) + mapped_bytes(files)
+
+
 def mem_descriptives(n):
-    return to_mb(stream_bytes(n) + PANELS + READ_BUFFER)
+    return to_mb(instep_bytes(n) + PANELS + READ_BUFFER)
 
 
 def mem_selfgram(rows):
-    return to_mb(2 * rows * rows * 8 + stream_bytes(rows) + gram_panels(rows) + READ_BUFFER)
+    return to_mb(2 * rows * rows * 8 + instep_bytes(rows) + gram_panels(rows) + READ_BUFFER)
 
 
 def mem_crossgram(rows, cols):
-    return to_mb(2 * rows * cols * 8 + stream_bytes(rows + cols) + gram_panels(rows + cols) + READ_BUFFER)
+    return to_mb(2 * rows * cols * 8 + instep_bytes(rows + cols) + gram_panels(rows + cols) + READ_BUFFER)
 
 
 def mem_fullgram(n):
-    return to_mb(2 * n * n * 8 + stream_bytes(n) + gram_panels(n) + READ_BUFFER)
+    return to_mb(2 * n * n * 8 + instep_bytes(n) + gram_panels(n) + READ_BUFFER)
 
 
 def mem_grameigen(n):
@@ -295,7 +308,7 @@ def mem_loadings(n, k, analyses=1, held_sites=0):
     stdweights/cenweights keep every site's loadings (sites x K doubles,
     counted twice for the growing table) until the end: one without the
     weights program."""
-    return to_mb(analyses * 2 * n * k * 8 + 2 * held_sites * k * 8 + stream_bytes(n) + PANELS + READ_BUFFER)
+    return to_mb(analyses * 2 * n * k * 8 + 2 * held_sites * k * 8 + instep_bytes(n) + PANELS + READ_BUFFER)
 
 
 # ---------------------------------------------------------------- kernel work

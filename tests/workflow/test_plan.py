@@ -166,6 +166,12 @@ class Memory(unittest.TestCase):
         self.assertEqual(plan.stream_bytes(2), 2 * plan.STREAM_MAX)
         self.assertEqual(plan.stream_bytes(200), plan.STREAM_TOTAL)
         self.assertEqual(plan.stream_bytes(5000), 5000 * plan.STREAM_MIN)
+        # mapped windows: about 32 MiB in all, 128 to 512 KiB a file, none
+        # when a file's share would be smaller
+        self.assertEqual(plan.mapped_bytes(40), 40 * plan.MAP_MAX)
+        self.assertEqual(plan.mapped_bytes(200), 200 * (plan.MAP_TOTAL // 200))
+        self.assertEqual(plan.mapped_bytes(257), 0)
+        self.assertGreater(plan.mem_descriptives(200), plan.mem_descriptives(300))
 
     def test_fit_is_the_largest_that_fits(self):
         for mem in (100, 1000, 4000, 16000):
