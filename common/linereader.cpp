@@ -152,6 +152,7 @@ void LineReader::close() {
   fd_ = -1;
   src_ = nullptr;
   src_ctx_ = nullptr;
+  mapping_ = false;
   if (!buf_.empty()) reset_buffer();
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <string>
@@ -301,6 +302,40 @@ TEST(LineReader, MappedWindowsAgreeWithReading) {
     }
     EXPECT_FALSE(r.next(line));
   }
+  // A byte source after a mapped file is read from the source (standard
+  // input, descriptor 0, which a source reader's own marker matches, is a
+  // regular file here, so that a stray mapping of it would show).
+  const int saved_stdin = dup(0);
+  const int in = open(p.c_str(), O_RDONLY);
+  ASSERT_GE(in, 0);
+  ASSERT_EQ(dup2(in, 0), 0);
+  close(in);
+  LineReader r(100);
+  r.set_map_window(window);
+  ASSERT_TRUE(r.open(p.c_str()));
+  std::string_view line;
+  ASSERT_TRUE(r.next(line));
+  struct Src {
+    std::string bytes = "s1\ns2\n";
+    size_t at = 0;
+  } src;
+  r.open_source(
+      [](void* ctx, char* dst, size_t n) -> long {
+        Src& s = *static_cast<Src*>(ctx);
+        const size_t m = std::min(n, s.bytes.size() - s.at);
+        std::memcpy(dst, s.bytes.data() + s.at, m);
+        s.at += m;
+        return static_cast<long>(m);
+      },
+      &src);
+  ASSERT_TRUE(r.next(line));
+  EXPECT_EQ(line, "s1");
+  ASSERT_TRUE(r.next(line));
+  EXPECT_EQ(line, "s2");
+  EXPECT_FALSE(r.next(line));
+  EXPECT_FALSE(r.failed());
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
   LineReader::set_wide_level(wide_default);
   std::remove(p.c_str());
 }
