@@ -32,8 +32,15 @@ LineReader::LineReader(LineReader&& o) noexcept
   o.data_ = nullptr;
 }
 
+namespace {
+size_t page_size() {
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+}  // namespace
+
 void LineReader::set_map_window(size_t bytes) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t page = page_size();
   win_ = bytes == 0 ? 0 : std::max(4 * page, (bytes + page - 1) / page * page);
 }
 
@@ -157,7 +164,7 @@ void LineReader::close() {
 }
 
 bool LineReader::fill_mapped() {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t page = page_size();
   const unsigned long long at = read_total_ - (end_ - begin_);  // file offset of begin_
   const unsigned long long woff = at / page * page;
   const size_t b = static_cast<size_t>(at - woff);
@@ -721,17 +728,6 @@ void LineReader::prefetch_step(size_t bytes) {
   const char* e = pf_ + std::min(bytes, static_cast<size_t>(pf_end_ - pf_));
   for (; pf_ < e; pf_ += 64) _mm_prefetch(pf_, _MM_HINT_T0);
   if (pf_ > pf_end_) pf_ = pf_end_;
-#else
-  (void)bytes;
-#endif
-}
-
-void LineReader::prefetch(size_t bytes) const {
-#ifdef METHPCA_LINE_SSE2
-  if (fd_ < 0) return;
-  const char* p = data_ + begin_;
-  const char* e = data_ + std::min(end_, begin_ + bytes);
-  for (; p < e; p += 64) _mm_prefetch(p, _MM_HINT_T0);
 #else
   (void)bytes;
 #endif

@@ -75,15 +75,12 @@ class LineReader {
   // Field 2 of a line as atof reads it (the rule of next_field2).
   static double field2_value(std::string_view line);
 
-  // Asks the processor to fetch the next `bytes` buffered bytes into its
-  // caches (no effect on what is read): the in-step reader calls it for the
-  // next file while it reads one.
-  void prefetch(size_t bytes) const;
-  // The same for `other`'s next `bytes`, spread over this reader's next
+  // Asks the processor to fetch `other`'s next `bytes` buffered bytes into
+  // its caches (no effect on what is read), spread over this reader's next
   // read_field2: as many bytes of `other` after each round of lines as the
-  // round took of this file, the rest at its end. Prefetches issued all at
-  // once wait for each other on the memory; issued along the parse they
-  // overlap with it.
+  // round took of this file, the rest at its end. The in-step reader calls it
+  // for the next file while it reads one: prefetches issued all at once wait
+  // for each other on the memory; issued along the parse they overlap with it.
   void prefetch_along(const LineReader& other, size_t bytes) {
     pf_ = other.data_ + other.begin_;
     pf_end_ = pf_ + std::min(bytes, other.end_ - other.begin_);
